@@ -1,0 +1,52 @@
+#pragma once
+
+#include "frames.h"
+#include "requestqueue.h"
+#include "seriallink.h"
+
+#include <QString>
+
+namespace vortan {
+
+// What the exchange cycle needs from the main window.
+class CycleHost {
+public:
+    virtual ~CycleHost() = default;
+    virtual void setStatusText(const QString &text) = 0; // lbl_sys_mes
+    virtual void decodeReply() = 0;                      // dispatch of a good reply in RxBuffer
+    virtual ControlState controlState() const = 0;       // check boxes and lists, read at poll time
+    virtual int slaveAddress() const = 0;                // cmb_slad index
+};
+
+extern const char *const StatusNoReply;  // "Ошибка обмена: Нет ответа от контроллера Вортан"
+extern const char *const StatusBadCrc;   // "Ошибка обмена: Несовпадение КС"
+extern const char *const StatusGood;     // "Связь с контроллером Вортан установлена"
+
+// One exchange per 40 ms tick: judge what arrived since the last tick, then send the next request.
+class ExchangeCycle {
+public:
+    ExchangeCycle(RequestQueue &queue, RxBuffer &rx, SerialLink &link, CycleHost &host);
+
+    void ExchangeTick();
+    void SendNextRequest();
+
+    bool pollToggle() const { return m_pollToggle; }
+    const QByteArray &lastFrame() const { return m_txFrame; }
+
+private:
+    RequestQueue &m_queue;
+    RxBuffer &m_rx;
+    SerialLink &m_link;
+    CycleHost &m_host;
+    bool m_pollToggle = false;
+    QByteArray m_txFrame;
+};
+
+// Queue producers. Each returns false (and queues nothing) when the ring is full.
+bool EnqueuePriorityDone(RequestQueue &queue);
+bool EnqueueParamRead(RequestQueue &queue, qint32 address, int n);
+bool EnqueueParamWrite(RequestQueue &queue, qint32 address, qint32 value, int n);
+// Operator command: the word is ParseNumber of the button's tag ("&HCBD0").
+bool EnqueueCommand(RequestQueue &queue, const QString &tag);
+
+} // namespace vortan

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+#include <array>
+
+namespace vortan {
+
+// CRC-16/MODBUS (poly 0xA001 reflected, start 0xFFFF, no final xor). Sent low byte first.
+quint16 Crc16Modbus(const quint8 *bytes, int count);
+quint16 Crc16Modbus(const QByteArray &bytes);
+
+// Byte k (0 = bits 0-7 .. 3 = bits 24-31) of value taken as a signed 32-bit pattern; other k give 0.
+quint8 ByteOf(qint64 value, int k);
+
+// Byte index in a function-4/23 reply of the high byte of register n: 2n+3.
+constexpr int RegByteIndex(int n) { return 2 * n + 3; }
+
+// The reply of the current exchange. Readers are bounds-checked against the array (never
+// against stale length assumptions): a byte outside 0..260 reads as 0.
+struct RxBuffer {
+    static constexpr int Capacity = 261;
+    static constexpr int MaxCount = 260;
+    std::array<quint8, Capacity> bytes{};
+    int count = 0;
+
+    quint8 byte(int i) const { return (i >= 0 && i < Capacity) ? bytes[size_t(i)] : 0; }
+    int RxWord(int i) const;          // 0..65535
+    int RxSignedWord(int i) const;    // -32768..32767
+    double RxDWord(int i) const;      // 0..4294967295, first register high
+    quint32 RxDWordBits(int i) const; // the same as a bit pattern
+    qint32 RxUInt(int start, int n) const; // big-endian, n clamped to 1..4
+    // True when count >= 3 and the last two bytes are the CRC (low first) of the rest.
+    bool crcGood() const;
+    // True when bytes start..start+n-1 all arrived in this reply.
+    bool holds(int start, int n) const { return start >= 0 && n >= 0 && start + n <= count; }
+};
+
+// A queued request: bytes 0..last, byte 0 the slave-address place (stored as 0), no CRC.
+struct RequestSlot {
+    static constexpr int Capacity = 261;
+    std::array<quint8, Capacity> bytes{};
+    int last = -1;
+};
+
+// The frame on the wire: slave address, slot bytes 1..last, CRC low, CRC high (last+3 bytes).
+QByteArray BuildTxFrame(const RequestSlot &slot, quint8 slaveAddress);
+
+// The operator's inputs that the control-state exchange (function 23) writes to 4002..4006.
+struct ControlState {
+    quint16 controlWord = 0; // register 4002: one bit per status check box
+    int section = 0;         // cmb_section index 0..7
+    int nextSection = 0;     // cmb_sec_next index 0..7
+    int priority = 0;        // cmb_priority index 0..7
+    quint16 bdn = 0;         // register 4004: sum of checked chk_bdn tags
+    quint16 flr = 0;         // register 4005: sum of checked chk_flr tags
+    quint16 iflr = 0;        // register 4006: sum of checked chk_iflr tags
+};
+
+// Request layouts.
+RequestSlot StatusPollRequest();                       // 4: start 2000, count 72
+RequestSlot WriteRegisterRequest(quint16 reg, qint32 value); // 6
+RequestSlot ControlStateRequest(const ControlState &s); // 23: read 4010 x1, write 4002 x5
+RequestSlot ParamReadRequest(qint32 address, int n);    // 100: n cut to 1..80
+RequestSlot ParamWriteRequest(qint32 address, qint32 value, int n); // 101: n cut to 1..4
+// 101 with a run of data bytes (1..80; more are cut to 80).
+RequestSlot ParamRunWriteRequest(qint32 address, const QByteArray &data);
+
+constexpr quint16 StatusStartRegister = 2000;
+constexpr quint16 StatusRegisterCount = 72;
+constexpr int StatusReplyLength = 149;
+constexpr quint16 CommandRegister = 4001;
+constexpr quint16 PriorityDoneWord = 0xAD5E;
+constexpr quint8 FnReadInput = 4;
+constexpr quint8 FnWriteSingle = 6;
+constexpr quint8 FnReadWrite = 23;
+constexpr quint8 FnParamRead = 100;
+constexpr quint8 FnParamWrite = 101;
+
+} // namespace vortan
