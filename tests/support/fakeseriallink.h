@@ -1,0 +1,64 @@
+#pragma once
+
+#include "modbus/seriallink.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QSet>
+#include <deque>
+
+namespace vortan::test {
+
+// In-memory serial line: records every frame written and plays scripted replies.
+// Ports listed in `busyPorts` refuse with InUse, ports not in `presentPorts` with Unavailable.
+class FakeSerialLink : public SerialLink {
+public:
+    QSet<int> presentPorts{1};
+    QSet<int> busyPorts;
+    QList<QByteArray> written;
+    QList<int> openedPorts; // every successful open, in order
+
+    void selectPort(int n) override { m_port = n; }
+    int selectedPort() const override { return m_port; }
+    OpenResult open() override
+    {
+        if (m_open || !presentPorts.contains(m_port))
+            return OpenResult::Unavailable;
+        if (busyPorts.contains(m_port))
+            return OpenResult::InUse;
+        m_open = true;
+        openedPorts.append(m_port);
+        return OpenResult::Ok;
+    }
+    void close() override { m_open = false; }
+    bool isOpen() const override { return m_open; }
+    int bytesWaiting() override { return m_open ? int(m_rx.size()) : 0; }
+    int readByte() override
+    {
+        if (!m_open || m_rx.empty())
+            return -1;
+        const int b = m_rx.front();
+        m_rx.pop_front();
+        return b;
+    }
+    void write(const QByteArray &frame) override
+    {
+        if (m_open)
+            written.append(frame);
+    }
+
+    // Bytes that the controller "sent"; they wait until the next tick drains them.
+    void feed(const QByteArray &bytes)
+    {
+        for (char c : bytes)
+            m_rx.push_back(quint8(c));
+    }
+    void setOpen(bool open) { m_open = open; }
+
+private:
+    int m_port = 1;
+    bool m_open = false;
+    std::deque<quint8> m_rx;
+};
+
+} // namespace vortan::test
