@@ -1,0 +1,33 @@
+#pragma once
+
+#include "config/usermessage.h"
+
+#include <QList>
+
+namespace vortan::test {
+
+// Records every message box and answers from a script (default: the first answer given, else
+// Cancel, so a forgotten script entry cannot loop a Retry forever).
+class ScriptedMessages : public UserMessages {
+public:
+    struct Box {
+        QMessageBox::Icon icon;
+        QString title;
+        QString text;
+        QMessageBox::StandardButtons buttons;
+    };
+    QList<Box> shown;
+    QList<QMessageBox::StandardButton> answers;
+
+    QMessageBox::StandardButton ask(QWidget *, QMessageBox::Icon icon, const QString &title,
+                                    const QString &text,
+                                    QMessageBox::StandardButtons buttons) override
+    {
+        shown.append({icon, title, text, buttons});
+        if (!answers.isEmpty())
+            return answers.takeFirst();
+        return QMessageBox::Cancel;
+    }
+};
+
+} // namespace vortan::test
