@@ -6,10 +6,12 @@
 
 #include <QString>
 
-namespace vortan {
+namespace vortan
+{
 
 // What the exchange cycle needs from the main window.
-class CycleHost {
+class CycleHost
+{
 public:
     virtual ~CycleHost() = default;
     virtual void setStatusText(const QString &text) = 0; // lbl_sys_mes
@@ -18,16 +20,18 @@ public:
     virtual int slaveAddress() const = 0;                // cmb_slad index
 };
 
-extern const char *const StatusNoReply;  // "Ошибка обмена: Нет ответа от контроллера Вортан"
-extern const char *const StatusBadCrc;   // "Ошибка обмена: Несовпадение КС"
-extern const char *const StatusGood;     // "Связь с контроллером Вортан установлена"
+extern const char *const StatusNoReply; // "Ошибка обмена: Нет ответа от контроллера Вортан"
+extern const char *const StatusBadCrc; // "Ошибка обмена: Несовпадение КС"
+extern const char *const StatusGood; // "Связь с контроллером Вортан установлена"
 
 // One exchange per 40 ms tick: judge what arrived since the last tick, then send the next request.
-class ExchangeCycle {
+class ExchangeCycle
+{
 public:
     ExchangeCycle(RequestQueue &queue, RxBuffer &rx, SerialLink &link, CycleHost &host);
 
     void ExchangeTick();
+    // Sends nothing on a closed port or while the slave address is not a byte (no selection).
     void SendNextRequest();
 
     bool pollToggle() const { return m_pollToggle; }
@@ -39,6 +43,7 @@ private:
     SerialLink &m_link;
     CycleHost &m_host;
     bool m_pollToggle = false;
+    bool m_addressWarned = false;
     QByteArray m_txFrame;
 };
 
@@ -46,7 +51,8 @@ private:
 bool EnqueuePriorityDone(RequestQueue &queue);
 bool EnqueueParamRead(RequestQueue &queue, qint32 address, int n);
 bool EnqueueParamWrite(RequestQueue &queue, qint32 address, qint32 value, int n);
-// Operator command: the word is ParseNumber of the button's tag ("&HCBD0").
+// Operator command: the word is ParseNumber of the button's tag ("&HCBD0"). A word that does not
+// fit the 16-bit command register (-32768..65535) is refused rather than cut.
 bool EnqueueCommand(RequestQueue &queue, const QString &tag);
 
 } // namespace vortan

@@ -4,17 +4,22 @@
 #include <QtGlobal>
 #include <array>
 
-namespace vortan {
+namespace vortan
+{
 
 // CRC-16/MODBUS (poly 0xA001 reflected, start 0xFFFF, no final xor). Sent low byte first.
 quint16 Crc16Modbus(const quint8 *bytes, int count);
 quint16 Crc16Modbus(const QByteArray &bytes);
 
-// Byte k (0 = bits 0-7 .. 3 = bits 24-31) of value taken as a signed 32-bit pattern; other k give 0.
+// Byte k (0 = bits 0-7 .. 3 = bits 24-31) of value taken as a signed 32-bit pattern (its low
+// 32 bits); any other k gives 0.
 quint8 ByteOf(qint64 value, int k);
 
 // Byte index in a function-4/23 reply of the high byte of register n: 2n+3.
-constexpr int RegByteIndex(int n) { return 2 * n + 3; }
+constexpr int RegByteIndex(int n)
+{
+    return 2 * n + 3;
+}
 
 // The reply of the current exchange. Readers are bounds-checked against the array (never
 // against stale length assumptions): a byte outside 0..260 reads as 0.
@@ -29,11 +34,16 @@ struct RxBuffer {
     int RxSignedWord(int i) const;    // -32768..32767
     double RxDWord(int i) const;      // 0..4294967295, first register high
     quint32 RxDWordBits(int i) const; // the same as a bit pattern
-    qint32 RxUInt(int start, int n) const; // big-endian, n clamped to 1..4
+    // Big-endian, n clamped to 1..4. A 4-byte value of 2^31 or more comes back as its
+    // two's-complement pattern (negative), never as undefined behaviour.
+    qint32 RxUInt(int start, int n) const;
     // True when count >= 3 and the last two bytes are the CRC (low first) of the rest.
     bool crcGood() const;
     // True when bytes start..start+n-1 all arrived in this reply.
-    bool holds(int start, int n) const { return start >= 0 && n >= 0 && start + n <= count; }
+    bool holds(int start, int n) const
+    {
+        return start >= 0 && n >= 0 && qint64(start) + n <= qMin(count, MaxCount);
+    }
 };
 
 // A queued request: bytes 0..last, byte 0 the slave-address place (stored as 0), no CRC.
@@ -41,9 +51,13 @@ struct RequestSlot {
     static constexpr int Capacity = 261;
     std::array<quint8, Capacity> bytes{};
     int last = -1;
+
+    // A request has at least its function code and fits the slot.
+    bool isValid() const { return last >= 1 && last < Capacity; }
 };
 
 // The frame on the wire: slave address, slot bytes 1..last, CRC low, CRC high (last+3 bytes).
+// An invalid slot gives an empty frame.
 QByteArray BuildTxFrame(const RequestSlot &slot, quint8 slaveAddress);
 
 // The operator's inputs that the control-state exchange (function 23) writes to 4002..4006.
@@ -58,12 +72,15 @@ struct ControlState {
 };
 
 // Request layouts.
-RequestSlot StatusPollRequest();                       // 4: start 2000, count 72
+RequestSlot StatusPollRequest();                             // 4: start 2000, count 72
 RequestSlot WriteRegisterRequest(quint16 reg, qint32 value); // 6
-RequestSlot ControlStateRequest(const ControlState &s); // 23: read 4010 x1, write 4002 x5
-RequestSlot ParamReadRequest(qint32 address, int n);    // 100: n cut to 1..80
+// 23: read 4010 x1, write 4002 x5. A list index outside its field (-1 for no selection) is
+// limited to it: section and next section one nibble each, priority one byte.
+RequestSlot ControlStateRequest(const ControlState &s);
+RequestSlot ParamReadRequest(qint32 address, int n);                // 100: n cut to 1..80
 RequestSlot ParamWriteRequest(qint32 address, qint32 value, int n); // 101: n cut to 1..4
-// 101 with a run of data bytes (1..80; more are cut to 80).
+// 101 with a run of data bytes (1..80; more are cut to 80). No data gives an invalid slot, which
+// the queue refuses: padding it with a zero byte would overwrite a parameter.
 RequestSlot ParamRunWriteRequest(qint32 address, const QByteArray &data);
 
 constexpr quint16 StatusStartRegister = 2000;

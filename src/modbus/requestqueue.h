@@ -4,11 +4,13 @@
 
 #include <array>
 
-namespace vortan {
+namespace vortan
+{
 
 // The one FIFO ring of requests to the controller. The slot at the read index is the request in
 // flight: it stays until a good reply releases it, and everything behind it waits.
-class RequestQueue {
+class RequestQueue
+{
 public:
     static constexpr int Slots = 512;
     static constexpr int MaxWaiting = Slots - 1;
@@ -19,14 +21,32 @@ public:
 
     // Producer step: copies the request into the slot at the write index, then advances it.
     // A ring already holding 511 requests refuses (returns false) and changes nothing: an
-    // overwrite would make the ring look empty and lose every waiting request.
+    // overwrite would make the ring look empty and lose every waiting request. A request that is
+    // not valid (RequestSlot::isValid) is refused the same way.
     bool enqueue(const RequestSlot &request);
 
     const RequestSlot &inFlight() const { return m_slots[m_read]; }
-    const RequestSlot &slotAt(int index) const { return m_slots[size_t(index % Slots)]; }
+    // Any index names a slot, counted round the ring (-1 is slot 511).
+    const RequestSlot &slotAt(int index) const
+    {
+        return m_slots[size_t(((index % Slots) + Slots) % Slots)];
+    }
 
-    void AdvanceWriteIndex() { m_write = quint16((m_write + 1) % Slots); }
-    void AdvanceReadIndex() { m_read = quint16((m_read + 1) % Slots); }
+    // Neither index may pass the other: a write index run onto the read index would make a full
+    // ring look empty, and a read index run past the write index would put 511 empty slots on
+    // the line. Such a step changes nothing.
+    void AdvanceWriteIndex()
+    {
+        if (waiting() < MaxWaiting)
+            m_write = quint16((m_write + 1) % Slots);
+    }
+    // A good reply with nothing in flight (left over from before the first request) releases
+    // nothing.
+    void AdvanceReadIndex()
+    {
+        if (!isEmpty())
+            m_read = quint16((m_read + 1) % Slots);
+    }
     quint16 readIndex() const { return m_read; }
     quint16 writeIndex() const { return m_write; }
 

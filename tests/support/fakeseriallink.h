@@ -7,16 +7,20 @@
 #include <QSet>
 #include <deque>
 
-namespace vortan::test {
+namespace vortan::test
+{
 
 // In-memory serial line: records every frame written and plays scripted replies.
 // Ports listed in `busyPorts` refuse with InUse, ports not in `presentPorts` with Unavailable.
-class FakeSerialLink : public SerialLink {
+class FakeSerialLink : public SerialLink
+{
 public:
     QSet<int> presentPorts{1};
     QSet<int> busyPorts;
     QList<QByteArray> written;
     QList<int> openedPorts; // every successful open, in order
+    // Bytes that reach the port one at a time while the receiver is reading (one per byte read).
+    QByteArray arrivingWhileRead;
 
     void selectPort(int n) override { m_port = n; }
     int selectedPort() const override { return m_port; }
@@ -39,6 +43,10 @@ public:
             return -1;
         const int b = m_rx.front();
         m_rx.pop_front();
+        if (!arrivingWhileRead.isEmpty()) {
+            m_rx.push_back(quint8(arrivingWhileRead.front()));
+            arrivingWhileRead.remove(0, 1);
+        }
         return b;
     }
     void write(const QByteArray &frame) override

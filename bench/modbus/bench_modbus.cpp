@@ -1,0 +1,102 @@
+#include "modbus/exchangecycle.h"
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+using namespace vortan;
+
+namespace
+{
+
+QByteArray statusReply()
+{
+    QByteArray reply = QByteArray::fromHex("010490");
+    for (int i = 0; i < 144; ++i)
+        reply.append(char(i * 7));
+    const quint16 crc = Crc16Modbus(reply);
+    reply.append(char(crc & 0xFF));
+    reply.append(char(crc >> 8));
+    return reply;
+}
+
+// The controller's reply waits in the port; the frames sent are counted, not kept.
+class ReplayLink : public SerialLink
+{
+public:
+    const QByteArray *pending = nullptr;
+    int position = 0;
+    int framesWritten = 0;
+
+    void selectPort(int) override {}
+    int selectedPort() const override { return 1; }
+    OpenResult open() override { return OpenResult::Ok; }
+    void close() override {}
+    bool isOpen() const override { return true; }
+    int bytesWaiting() override { return pending ? int(pending->size()) - position : 0; }
+    int readByte() override
+    {
+        if (!pending || position >= pending->size())
+            return -1;
+        return quint8(pending->at(position++));
+    }
+    void write(const QByteArray &) override { ++framesWritten; }
+
+    void arrive(const QByteArray &reply)
+    {
+        pending = &reply;
+        position = 0;
+    }
+};
+
+class QuietHost : public CycleHost
+{
+public:
+    void setStatusText(const QString &) override {}
+    void decodeReply() override {}
+    ControlState controlState() const override { return {}; }
+    int slaveAddress() const override { return 1; }
+};
+
+void BM_Crc16StatusReply(benchmark::State &state)
+{
+    const QByteArray reply = statusReply();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Crc16Modbus(reply));
+    state.SetBytesProcessed(state.iterations() * reply.size());
+}
+BENCHMARK(BM_Crc16StatusReply);
+
+void BM_BuildControlStateFrame(benchmark::State &state)
+{
+    ControlState s;
+    s.controlWord = 0x8001;
+    s.priority = 7;
+    for (auto _ : state) {
+        QByteArray frame = BuildTxFrame(ControlStateRequest(s), 1);
+        benchmark::DoNotOptimize(frame.data());
+    }
+}
+BENCHMARK(BM_BuildControlStateFrame);
+
+void BM_ExchangeTickStatusReply(benchmark::State &state)
+{
+    const QByteArray reply = statusReply();
+    auto queue = std::make_unique<RequestQueue>();
+    RxBuffer rx;
+    ReplayLink link;
+    QuietHost host;
+    ExchangeCycle cycle(*queue, rx, link, host);
+    cycle.ExchangeTick();
+    for (auto _ : state) {
+        link.arrive(reply);
+        cycle.ExchangeTick();
+    }
+    if (rx.count != reply.size() || !rx.crcGood())
+        state.SkipWithError("the reply was not accepted");
+}
+BENCHMARK(BM_ExchangeTickStatusReply);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,200 @@
+#include "modbus/frames.h"
+
+namespace vortan
+{
+
+namespace
+{
+
+constexpr int ParamReadMaxBytes = 80;
+constexpr int ParamWriteMaxBytes = 4;
+constexpr int ParamRunMaxBytes = 80;
+constexpr quint16 PriorityCodeRegister = 4010;
+constexpr quint16 ControlWordRegister = 4002;
+constexpr quint16 ControlRegisterCount = 5;
+
+class SlotWriter
+{
+public:
+    explicit SlotWriter(quint8 function)
+    {
+        m_slot.bytes[0] = 0;
+        m_slot.last = 0;
+        put(function);
+    }
+
+    void put(quint8 b)
+    {
+        if (m_slot.last + 1 >= RequestSlot::Capacity)
+            return;
+        ++m_slot.last;
+        m_slot.bytes[size_t(m_slot.last)] = b;
+    }
+    void putWord(qint64 value)
+    {
+        put(ByteOf(value, 1));
+        put(ByteOf(value, 0));
+    }
+
+    RequestSlot slot() const { return m_slot; }
+
+private:
+    RequestSlot m_slot;
+};
+
+} // namespace
+
+quint16 Crc16Modbus(const quint8 *bytes, int count)
+{
+    quint16 crc = 0xFFFF;
+    if (!bytes)
+        return crc;
+    for (int i = 0; i < count; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit) {
+            const bool lsb = crc & 1u;
+            crc >>= 1;
+            if (lsb)
+                crc ^= 0xA001;
+        }
+    }
+    return crc;
+}
+
+quint16 Crc16Modbus(const QByteArray &bytes)
+{
+    return Crc16Modbus(reinterpret_cast<const quint8 *>(bytes.constData()), int(bytes.size()));
+}
+
+quint8 ByteOf(qint64 value, int k)
+{
+    if (k < 0 || k > 3)
+        return 0;
+    // Going through unsigned keeps the low 32 bits of any value, negative ones included.
+    const quint32 pattern = quint32(quint64(value));
+    return quint8((pattern >> (8 * k)) & 0xFFu);
+}
+
+int RxBuffer::RxWord(int i) const
+{
+    return RxUInt(i, 2);
+}
+
+int RxBuffer::RxSignedWord(int i) const
+{
+    const int w = RxWord(i);
+    return w >= 32768 ? w - 65536 : w;
+}
+
+double RxBuffer::RxDWord(int i) const
+{
+    return double(RxDWordBits(i));
+}
+
+quint32 RxBuffer::RxDWordBits(int i) const
+{
+    return quint32(RxUInt(i, 4));
+}
+
+qint32 RxBuffer::RxUInt(int start, int n) const
+{
+    n = qBound(1, n, 4);
+    quint32 v = 0;
+    for (int k = 0; k < n; ++k) {
+        const qint64 index = qint64(start) + k;
+        const quint8 b = (index >= 0 && index < Capacity) ? bytes[size_t(index)] : 0;
+        v = (v << 8) | b;
+    }
+    return qint32(v);
+}
+
+bool RxBuffer::crcGood() const
+{
+    if (count < 3 || count > MaxCount)
+        return false;
+    const quint16 crc = Crc16Modbus(bytes.data(), count - 2);
+    const quint16 sent = quint16(bytes[size_t(count - 2)] | (bytes[size_t(count - 1)] << 8));
+    return crc == sent;
+}
+
+QByteArray BuildTxFrame(const RequestSlot &slot, quint8 slaveAddress)
+{
+    if (!slot.isValid())
+        return {};
+    const int last = slot.last;
+    QByteArray frame(last + 3, '\0');
+    frame[0] = char(slaveAddress);
+    for (int i = 1; i <= last; ++i)
+        frame[i] = char(slot.bytes[size_t(i)]);
+    const quint16 crc = Crc16Modbus(reinterpret_cast<const quint8 *>(frame.constData()), last + 1);
+    frame[last + 1] = char(ByteOf(crc, 0));
+    frame[last + 2] = char(ByteOf(crc, 1));
+    return frame;
+}
+
+RequestSlot StatusPollRequest()
+{
+    SlotWriter w(FnReadInput);
+    w.putWord(StatusStartRegister);
+    w.putWord(StatusRegisterCount);
+    return w.slot();
+}
+
+RequestSlot WriteRegisterRequest(quint16 reg, qint32 value)
+{
+    SlotWriter w(FnWriteSingle);
+    w.putWord(reg);
+    w.putWord(value);
+    return w.slot();
+}
+
+RequestSlot ControlStateRequest(const ControlState &s)
+{
+    SlotWriter w(FnReadWrite);
+    w.putWord(PriorityCodeRegister);
+    w.putWord(1);
+    w.putWord(ControlWordRegister);
+    w.putWord(ControlRegisterCount);
+    w.put(quint8(2 * ControlRegisterCount));
+    w.putWord(s.controlWord);
+    w.put(quint8(qBound(0, s.nextSection, 15) * 16 + qBound(0, s.section, 15)));
+    w.put(quint8(qBound(0, s.priority, 255)));
+    w.putWord(s.bdn);
+    w.putWord(s.flr);
+    w.putWord(s.iflr);
+    return w.slot();
+}
+
+RequestSlot ParamReadRequest(qint32 address, int n)
+{
+    SlotWriter w(FnParamRead);
+    w.putWord(address);
+    w.put(quint8(qBound(1, n, ParamReadMaxBytes)));
+    return w.slot();
+}
+
+RequestSlot ParamWriteRequest(qint32 address, qint32 value, int n)
+{
+    n = qBound(1, n, ParamWriteMaxBytes);
+    SlotWriter w(FnParamWrite);
+    w.putWord(address);
+    w.put(quint8(n));
+    for (int k = n - 1; k >= 0; --k)
+        w.put(ByteOf(value, k));
+    return w.slot();
+}
+
+RequestSlot ParamRunWriteRequest(qint32 address, const QByteArray &data)
+{
+    if (data.isEmpty())
+        return {};
+    const int n = int(qMin<qsizetype>(data.size(), ParamRunMaxBytes));
+    SlotWriter w(FnParamWrite);
+    w.putWord(address);
+    w.put(quint8(n));
+    for (int k = 0; k < n; ++k)
+        w.put(quint8(data[k]));
+    return w.slot();
+}
+
+} // namespace vortan
