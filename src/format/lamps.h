@@ -2,13 +2,15 @@
 
 #include <QtGlobal>
 
-namespace vortan {
+namespace vortan
+{
 
 // Background states of an indicator.
 enum class Lamp { Default, Green, Red, Yellow };
 
 // A row of indicators the painters colour by index; the windows plug their labels in.
-class LampRow {
+class LampRow
+{
 public:
     virtual ~LampRow() = default;
     virtual int size() const = 0;
