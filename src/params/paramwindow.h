@@ -1,0 +1,93 @@
+#pragma once
+
+#include "params/boxcolours.h"
+#include "params/paramtable.h"
+
+#include <QPalette>
+#include <QPointer>
+#include <QWidget>
+
+#include <array>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QScrollBar;
+
+namespace vortan
+{
+
+class FileBrowser;
+class RequestQueue;
+class UserMessages;
+struct RxBuffer;
+
+// frm_param, "Программируемые параметры": the 111 value boxes of the controller's programmable
+// parameters and calibration, their transfers to and from the controller, and parameter files.
+// A modeless top-level window owned by the main window; closing it only hides it.
+class ParamWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    ParamWindow(RequestQueue &queue, QLabel *statusLine, UserMessages &messages, QWidget *owner);
+    ~ParamWindow() override;
+
+    // Shows and raises the window. Opening a closed window starts afresh: every box "-", the
+    // parameter table rebuilt and a read of all parameters queued.
+    void openWindow();
+    // Puts the values of a good function-100/101 reply into the boxes (green). Replies that
+    // arrive while the window is closed are dropped.
+    void ApplyParamReply(const RxBuffer &rx);
+
+    const ParamTable &paramTable() const { return m_table; }
+    FileBrowser &fileBrowser() { return *m_browser; }
+    // The full path of the file used by the last file command.
+    QString paramFilePath() const { return m_paramFilePath; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void buildControls();
+    void buildBoxes();
+    void buildLegend();
+    QWidget *parentFor(int parent) const;
+
+    void resetBoxes();
+    void setBoxColour(int index, BoxColour colour);
+    void setAllBoxColours(BoxColour colour);
+    QStringList boxTexts() const;
+    QString boxName(int index) const;
+    void setStatus(const QString &text);
+
+    bool queueReadAll();
+    void onReadAll();
+    void onWriteAll();
+    void onEnter(int index);
+
+    void onSaveFile();
+    void onReadFile();
+    void onCompare();
+
+    void applyScrollRules();
+    void onHScroll(int value);
+    void onVScroll(int value);
+
+    RequestQueue &m_queue;
+    QPointer<QLabel> m_statusLine;
+    UserMessages &m_messages;
+    ParamTable m_table;
+    QString m_paramFilePath;
+
+    QGroupBox *m_prg = nullptr;
+    QScrollBar *m_vscroll = nullptr;
+    QScrollBar *m_hscroll = nullptr;
+    QLineEdit *m_text3 = nullptr;
+    std::array<QLineEdit *, ParamTable::Count> m_boxes{};
+    QPalette m_defaultBoxPalette;
+    FileBrowser *m_browser = nullptr;
+};
+
+} // namespace vortan
