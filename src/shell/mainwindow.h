@@ -1,0 +1,56 @@
+#pragma once
+
+#include "modbus/frames.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QMainWindow>
+
+namespace vortan
+{
+
+// frm_main: the live picture of the controller and the operator's panel, built from the
+// layout table. It owns no timer and no port; the start-up glue wires those in.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+
+    // Start-up steps 2-5: slave addresses "0".."127" at index 1, the three others "0".."7" at 0.
+    void fillLists();
+
+    // What the control-state exchange writes to registers 4002..4006.
+    ControlState controlState() const;
+    // Index of cmb_slad; 0 while the list is empty.
+    int slaveAddress() const;
+
+    QLabel *statusLine() const;
+    QComboBox *slaveList() const;
+
+    // A control by its layout name and array index (-1 for a single control); null if absent.
+    template <class T>
+    T *control(const char *name, int index = -1) const
+    {
+        return findChild<T *>(controlName(name, index));
+    }
+    QLabel *label(const char *name, int index = -1) const { return control<QLabel>(name, index); }
+
+signals:
+    void paramsRequested();
+    void portSettingsRequested();
+    void commandClicked(int index, const QString &tag);
+
+private:
+    static QString controlName(const char *name, int index);
+    void buildControls();
+    void buildMenu();
+    int tagSum(const char *group) const;
+    int listIndex(const char *name) const;
+
+    QLabel *m_statusLine = nullptr;
+    QComboBox *m_slaveList = nullptr;
+};
+
+} // namespace vortan
