@@ -1,0 +1,68 @@
+#pragma once
+
+#include "sim/simrandom.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+#include <map>
+
+namespace vortan::sim
+{
+
+// What happened on the line, reported as one line of JSON when the simulator ends.
+struct SimCounters {
+    std::map<int, quint64> requests; // by function code, requests served at our address
+    quint64 replies = 0;             // reply frames that reached the client in full
+    quint64 drop = 0;
+    quint64 corrupt = 0;
+    quint64 split = 0;
+    quint64 delay = 0;
+    quint64 exception = 0;
+
+    QString toJson(double seconds) const;
+};
+
+// The faults one reply gets. Drop excludes the others; the rest combine.
+struct FaultDecision {
+    bool drop = false;
+    bool corrupt = false;
+    int splitMs = -1;
+    int delayMs = -1;
+};
+
+// Decides, reply by reply, which faults the relay applies on the way to the client: standing
+// settings from the command line (probabilities drawn from the seed, fixed split and delay)
+// plus one-shot faults armed from standard input for the next reply only.
+class FaultPlan
+{
+public:
+    explicit FaultPlan(quint32 seed) : m_random(seed) {}
+
+    void setDropProbability(double p) { m_dropProbability = p; }
+    void setCorruptProbability(double p) { m_corruptProbability = p; }
+    void setSplitMs(int ms) { m_splitMs = ms; }
+    void setDelayMs(int ms) { m_delayMs = ms; }
+
+    void armDrop() { m_once.drop = true; }
+    void armCorrupt() { m_once.corrupt = true; }
+    void armSplit(int ms) { m_once.splitMs = ms; }
+    void armDelay(int ms) { m_once.delayMs = ms; }
+
+    FaultDecision nextReply();
+
+private:
+    SimRandom m_random;
+    double m_dropProbability = 0.0;
+    double m_corruptProbability = 0.0;
+    int m_splitMs = -1;
+    int m_delayMs = -1;
+    FaultDecision m_once;
+};
+
+// Length of the first complete reply frame at the start of bytes, judged from its function
+// code and count byte: 0 while more bytes are needed, -1 when the function is not one whose
+// reply length can be told.
+int ReplyFrameLength(const QByteArray &bytes);
+
+} // namespace vortan::sim
