@@ -465,7 +465,9 @@ void ParamWindow::onSaveFile()
     m_browser->refreshFiles();
 }
 
-void ParamWindow::onReadFile()
+// Load and compare share the lookup, the status text and the Retry/Cancel loop; false when the
+// command ends there (missing file or Cancel).
+bool ParamWindow::readParamFile(bool statusShowsPath, ParamFileSet &set)
 {
     const QString name = m_text3->text();
     m_paramFilePath = ParamFilePath(m_browser->path(), name);
@@ -473,16 +475,23 @@ void ParamWindow::onReadFile()
         m_messages.ask(this, QMessageBox::Critical, kFileErrorTitle,
                        cannotOpen(name, " для чтения"), QMessageBox::Ok);
         setStatus(QString());
-        return;
+        return false;
     }
-    setStatus(QStringLiteral("Чтение файла ") + m_paramFilePath);
-    ParamFileSet set;
+    setStatus(QStringLiteral("Чтение файла ") + (statusShowsPath ? m_paramFilePath : name));
     while (!ReadParamSet(m_paramFilePath, set)) {
         if (m_messages.ask(this, QMessageBox::Critical, kFileErrorTitle,
                            cannotOpen(name, " для чтения") + kCrLf,
                            QMessageBox::Retry | QMessageBox::Cancel) != QMessageBox::Retry)
-            return;
+            return false;
     }
+    return true;
+}
+
+void ParamWindow::onReadFile()
+{
+    ParamFileSet set;
+    if (!readParamFile(true, set))
+        return;
     for (int i = 0; i < ParamTable::Count; ++i) {
         if (set.present[size_t(i)]) {
             m_boxes[size_t(i)]->setText(set.values[size_t(i)]);
@@ -496,22 +505,9 @@ void ParamWindow::onReadFile()
 
 void ParamWindow::onCompare()
 {
-    const QString name = m_text3->text();
-    m_paramFilePath = ParamFilePath(m_browser->path(), name);
-    if (name.isEmpty() || !ParamFileFound(m_paramFilePath)) {
-        m_messages.ask(this, QMessageBox::Critical, kFileErrorTitle,
-                       cannotOpen(name, " для чтения"), QMessageBox::Ok);
-        setStatus(QString());
-        return;
-    }
-    setStatus(QStringLiteral("Чтение файла ") + name);
     ParamFileSet set;
-    while (!ReadParamSet(m_paramFilePath, set)) {
-        if (m_messages.ask(this, QMessageBox::Critical, kFileErrorTitle,
-                           cannotOpen(name, " для чтения") + kCrLf,
-                           QMessageBox::Retry | QMessageBox::Cancel) != QMessageBox::Retry)
-            return;
-    }
+    if (!readParamFile(false, set))
+        return;
     for (int i = 0; i < ParamTable::Count; ++i)
         setBoxColour(i, CompareParamValue(set.present[size_t(i)], set.values[size_t(i)],
                                           m_boxes[size_t(i)]->text()));

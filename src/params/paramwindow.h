@@ -1,6 +1,7 @@
 #pragma once
 
 #include "params/boxcolours.h"
+#include "params/paramfiles.h"
 #include "params/paramtable.h"
 
 #include <QPalette>
@@ -69,6 +70,7 @@ private:
 
     void onSaveFile();
     void onReadFile();
+    bool readParamFile(bool statusShowsPath, ParamFileSet &set);
     void onCompare();
 
     void applyScrollRules();

@@ -1,0 +1,215 @@
+#include "qserialportlink.h"
+
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#include <unistd.h>
+#endif
+
+namespace vortan
+{
+
+Q_LOGGING_CATEGORY(lcSerialLink, "vortan.serial", QtWarningMsg)
+
+namespace
+{
+
+// The path to open and to lock: symbolic links (by-id names, the simulator's --link) resolved,
+// so two programs reaching one device by different names still see each other's lock.
+QString resolveDevice(const QString &device)
+{
+#ifdef Q_OS_UNIX
+    if (device.isEmpty())
+        return {};
+    return QFileInfo(device).canonicalFilePath();
+#else
+    return device;
+#endif
+}
+
+// A refused open of a device we may read and write means another program holds it.
+bool accessibleToUs(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
+#else
+    Q_UNUSED(path);
+    return true;
+#endif
+}
+
+} // namespace
+
+QSerialPortLink::QSerialPortLink(DeviceOf deviceOf, QObject *parent)
+    : QObject(parent), m_deviceOf(std::move(deviceOf))
+{
+    m_serial.setReadBufferSize(ReadBufferBytes);
+    m_reopenTimer.setInterval(ReopenIntervalMs);
+    connect(&m_reopenTimer, &QTimer::timeout, this, &QSerialPortLink::tryReopen);
+    connect(&m_serial, &QSerialPort::errorOccurred, this, &QSerialPortLink::onError);
+}
+
+QSerialPortLink::~QSerialPortLink()
+{
+    m_reopenTimer.stop();
+    disconnect(&m_serial, nullptr, this, nullptr);
+    if (m_serial.isOpen())
+        m_serial.close();
+}
+
+void QSerialPortLink::selectPort(int n)
+{
+    m_port = n;
+}
+
+OpenResult QSerialPortLink::open()
+{
+    settleLoss();
+    if (m_serial.isOpen())
+        return OpenResult::Unavailable;
+    m_reopenTimer.stop();
+    m_lost = false;
+    return openDevice();
+}
+
+OpenResult QSerialPortLink::openDevice()
+{
+    const QString wanted = m_deviceOf ? m_deviceOf(m_port) : QString();
+    const QString path = resolveDevice(wanted);
+    if (path.isEmpty()) {
+        qCDebug(lcSerialLink) << "port" << m_port << "has no device" << wanted;
+        return OpenResult::Unavailable;
+    }
+    m_serial.setPortName(path);
+    // Line settings before open(): once open, a pseudo-terminal refuses a change to even parity.
+    m_serial.setBaudRate(QSerialPort::Baud115200);
+    m_serial.setDataBits(QSerialPort::Data8);
+    m_serial.setParity(QSerialPort::EvenParity);
+    m_serial.setStopBits(QSerialPort::OneStop);
+    m_serial.setFlowControl(QSerialPort::NoFlowControl);
+    if (m_serial.open(QIODevice::ReadWrite)) {
+        m_device = wanted;
+        m_lost = false;
+        qCInfo(lcSerialLink) << "port" << m_port << "open on" << path;
+        return OpenResult::Ok;
+    }
+    const QSerialPort::SerialPortError error = m_serial.error();
+    const QString reason = m_serial.errorString();
+    m_serial.clearError();
+    if (m_serial.isOpen())
+        m_serial.close();
+    qCInfo(lcSerialLink) << "port" << m_port << "on" << path << "refused:" << reason;
+    if (error == QSerialPort::PermissionError && accessibleToUs(path))
+        return OpenResult::InUse;
+    return OpenResult::Unavailable;
+}
+
+void QSerialPortLink::close()
+{
+    m_reopenTimer.stop();
+    m_lost = false;
+    if (m_serial.isOpen())
+        m_serial.close();
+    m_serial.clearError();
+}
+
+int QSerialPortLink::bytesWaiting()
+{
+    settleLoss();
+    if (!isOpen())
+        return 0;
+    if (m_serial.bytesAvailable() == 0) {
+        // One non-blocking look at the device (poll with zero timeout), so a tick sees what
+        // arrived even when no event loop turn has run since the request went out.
+        m_serial.waitForReadyRead(0);
+        settleLoss();
+        if (!isOpen())
+            return 0;
+    }
+    return int(m_serial.bytesAvailable());
+}
+
+int QSerialPortLink::readByte()
+{
+    settleLoss();
+    if (!isOpen())
+        return -1;
+    char c = 0;
+    if (!m_serial.getChar(&c))
+        return -1;
+    return quint8(c);
+}
+
+void QSerialPortLink::write(const QByteArray &frame)
+{
+    settleLoss();
+    if (!isOpen())
+        return;
+    m_serial.write(frame);
+    // Hand the bytes to the driver now rather than on the next event loop turn; never waits.
+    m_serial.waitForBytesWritten(0);
+    settleLoss();
+}
+
+bool QSerialPortLink::deviceGone() const
+{
+    if (!m_serial.isOpen())
+        return true;
+#ifdef Q_OS_UNIX
+    pollfd fd{};
+    fd.fd = int(m_serial.handle());
+    fd.events = POLLIN | POLLOUT;
+    if (::poll(&fd, 1, 0) < 0)
+        return true;
+    return (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ||
+           !QFileInfo::exists(m_serial.portName());
+#else
+    return true;
+#endif
+}
+
+void QSerialPortLink::onError(QSerialPort::SerialPortError error)
+{
+    if (m_lost || !m_serial.isOpen())
+        return;
+    switch (error) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+        // A pulled adapter or a hung-up terminal; but a read that merely found nothing
+        // (EAGAIN after a spurious wake-up) is reported the same way and leaves the device alone.
+        if (!deviceGone())
+            return;
+        break;
+    default:
+        return;
+    }
+    qCWarning(lcSerialLink) << "port" << m_port << "lost: device" << m_device << "is gone";
+    m_lost = true;
+    m_reopenTimer.start();
+    // QSerialPort is still inside its own notification here; close once it has returned.
+    QMetaObject::invokeMethod(this, &QSerialPortLink::settleLoss, Qt::QueuedConnection);
+    emit deviceLost(m_device);
+}
+
+void QSerialPortLink::settleLoss()
+{
+    if (m_lost && m_serial.isOpen()) {
+        m_serial.close();
+        m_serial.clearError();
+    }
+}
+
+void QSerialPortLink::tryReopen()
+{
+    settleLoss();
+    if (openDevice() == OpenResult::Ok) {
+        m_reopenTimer.stop();
+        qCInfo(lcSerialLink) << "port" << m_port << "back on" << m_device;
+        emit deviceBack(m_device);
+    }
+}
+
+} // namespace vortan

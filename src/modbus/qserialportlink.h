@@ -1,0 +1,63 @@
+#pragma once
+
+#include "modbus/seriallink.h"
+
+#include <QObject>
+#include <QSerialPort>
+#include <QTimer>
+
+#include <functional>
+
+namespace vortan
+{
+
+// SerialLink over QSerialPort, 115200 8E1. An adapter that vanishes while open closes the port
+// quietly and the link tries the same port again about once a second, so plugging it back in
+// resumes the exchange without a restart; an explicit close() ends those attempts.
+class QSerialPortLink : public QObject, public SerialLink
+{
+    Q_OBJECT
+public:
+    // Maps a port number to its device path (empty: no such port).
+    using DeviceOf = std::function<QString(int)>;
+
+    static constexpr int ReopenIntervalMs = 1000;
+    static constexpr int ReadBufferBytes = 1024;
+
+    explicit QSerialPortLink(DeviceOf deviceOf, QObject *parent = nullptr);
+    ~QSerialPortLink() override;
+
+    void selectPort(int n) override;
+    int selectedPort() const override { return m_port; }
+    OpenResult open() override;
+    void close() override;
+    bool isOpen() const override { return m_serial.isOpen() && !m_lost; }
+    int bytesWaiting() override;
+    int readByte() override;
+    void write(const QByteArray &frame) override;
+
+    // True while the link waits for a vanished device to come back.
+    bool isReopening() const { return m_reopenTimer.isActive(); }
+    // The device the port was last opened on.
+    QString deviceName() const { return m_device; }
+
+signals:
+    void deviceLost(const QString &device);
+    void deviceBack(const QString &device);
+
+private:
+    OpenResult openDevice();
+    void onError(QSerialPort::SerialPortError error);
+    bool deviceGone() const;
+    void settleLoss();
+    void tryReopen();
+
+    DeviceOf m_deviceOf;
+    QSerialPort m_serial;
+    QTimer m_reopenTimer;
+    QString m_device;
+    int m_port = 1;
+    bool m_lost = false;
+};
+
+} // namespace vortan

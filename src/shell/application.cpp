@@ -1,0 +1,209 @@
+#include "application.h"
+
+#include "config/usermessage.h"
+#include "modbus/qserialportlink.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLoggingCategory>
+
+namespace vortan
+{
+
+Q_LOGGING_CATEGORY(lcStartup, "vortan.startup", QtWarningMsg)
+
+namespace
+{
+
+// The note of a refused command stays on the status line for this many ticks (about 2 s).
+constexpr int QueueNoteTicks = 50;
+
+} // namespace
+
+Application::Application(const StartupOptions &options)
+    : Application(options,
+                  std::make_unique<QSerialPortLink>([this](int n) { return m_portMap.device(n); }),
+                  nullptr, realUserMessages())
+{
+}
+
+Application::Application(const StartupOptions &options, SerialLink &link, UserMessages &messages)
+    : Application(options, nullptr, &link, messages)
+{
+}
+
+Application::Application(const StartupOptions &options, std::unique_ptr<QSerialPortLink> ownLink,
+                         SerialLink *link, UserMessages &messages)
+    : m_options(options), m_ownLink(std::move(ownLink)), m_link(link ? *link : *m_ownLink),
+      m_messages(messages), m_window(),
+      m_config(options.programDir, m_portNumber, messages, m_window.statusLine(),
+               m_window.slaveList(), &m_window),
+      m_monitor(&m_window, m_rx, m_queue), m_cycle(m_queue, m_rx, m_link, *this)
+{
+    m_sinceStart.start();
+    m_timer1.setObjectName(QStringLiteral("Timer1"));
+    m_timer1.setInterval(TickMs);
+    m_timer1.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer1, &QTimer::timeout, this, &Application::ExchangeTick);
+
+    m_monitor.applyParamReply = [this] {
+        if (m_paramWindow)
+            m_paramWindow->ApplyParamReply(m_rx);
+    };
+
+    connect(&m_window, &MainWindow::paramsRequested, this, &Application::openParamWindow);
+    connect(&m_window, &MainWindow::portSettingsRequested, this, &Application::openPortSettings);
+    connect(&m_window, &MainWindow::commandClicked, this, &Application::sendCommand);
+    m_window.installEventFilter(this);
+}
+
+Application::~Application()
+{
+    m_timer1.stop();
+    m_window.removeEventFilter(this);
+}
+
+QString Application::portFailureText(int port, OpenResult result)
+{
+    const QString reason = result == OpenResult::InUse ? QStringLiteral(" занят другим приложением")
+                                                       : QStringLiteral(" не доступен");
+    return QStringLiteral("Порт COM") + QString::number(port) + reason +
+           QStringLiteral("\r\nВыберите другой порт");
+}
+
+QString Application::queueFullNote()
+{
+    return QStringLiteral(" Очередь запросов переполнена: команда не отправлена");
+}
+
+bool Application::start(bool startTimer)
+{
+    m_config.LoadConfig();
+    m_window.fillLists();
+
+    m_portMap = PortMap::fromConfigFile(m_config.filePath());
+    if (!m_options.portDevice.isEmpty())
+        m_portMap.setDevice(m_portNumber, m_options.portDevice);
+
+    if (!openConfiguredPort())
+        return false;
+
+    m_window.show();
+    if (startTimer)
+        m_timer1.start();
+    qCInfo(lcStartup) << "started in" << m_sinceStart.elapsed() << "ms, port" << m_portNumber
+                      << (m_link.isOpen() ? "open" : "closed");
+    return true;
+}
+
+bool Application::openConfiguredPort()
+{
+    m_link.selectPort(m_portNumber);
+    const OpenResult result = m_link.open();
+    if (result == OpenResult::Ok)
+        return true;
+
+    qCWarning(lcStartup) << "port" << m_portNumber << "did not open:"
+                         << (result == OpenResult::InUse ? "in use" : "unavailable");
+    const auto answer = m_messages.ask(
+        &m_window, QMessageBox::Critical, QStringLiteral("Ошибка открытия порта"),
+        portFailureText(m_portNumber, result), QMessageBox::Ok | QMessageBox::Cancel);
+    if (answer != QMessageBox::Ok)
+        return false;
+
+    // Closing the dialog reopens PortNumber; a port still closed after it is shown on the
+    // status line and can be chosen later from the menu.
+    std::unique_ptr<PortDialog> dialog(createPortDialog());
+    dialog->load();
+    emit portDialogOpened(dialog.get());
+    dialog->exec();
+    return true;
+}
+
+PortDialog *Application::createPortDialog()
+{
+    return new PortDialog(m_link, m_portNumber, m_config, m_portMap, m_window.statusLine(),
+                          &m_window);
+}
+
+void Application::openPortSettings()
+{
+    if (m_portDialog) {
+        m_portDialog->raise();
+        m_portDialog->activateWindow();
+        return;
+    }
+    PortDialog *dialog = createPortDialog();
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_portDialog = dialog;
+    dialog->load();
+    if (!m_portDialog)
+        return;
+    emit portDialogOpened(dialog);
+    dialog->show();
+}
+
+void Application::openParamWindow()
+{
+    if (!m_paramWindow)
+        m_paramWindow = new ParamWindow(m_queue, m_window.statusLine(), m_messages, &m_window);
+    m_paramWindow->openWindow();
+}
+
+void Application::sendCommand(int index, const QString &tag)
+{
+    if (EnqueueCommand(m_queue, tag))
+        return;
+    qCWarning(lcStartup) << "command" << index << tag << "refused: request queue full";
+    m_queueNoteTicks = QueueNoteTicks;
+    m_window.statusLine()->setText(m_window.statusLine()->text() + queueFullNote());
+}
+
+void Application::ExchangeTick()
+{
+    m_cycle.ExchangeTick();
+    if (!m_firstFrameLogged && m_link.isOpen() && !m_cycle.lastFrame().isEmpty()) {
+        m_firstFrameLogged = true;
+        qCInfo(lcStartup) << "first frame sent" << m_sinceStart.elapsed() << "ms after start";
+    }
+}
+
+void Application::setStatusText(const QString &text)
+{
+    QString shown = text;
+    if (!m_link.isOpen()) {
+        const int port = m_link.selectedPort();
+        shown += port > 0 ? QStringLiteral(" (порт COM%1 закрыт)").arg(port)
+                          : QStringLiteral(" (порт не выбран)");
+    }
+    if (m_queueNoteTicks > 0) {
+        --m_queueNoteTicks;
+        shown += queueFullNote();
+    }
+    m_window.statusLine()->setText(shown);
+}
+
+void Application::decodeReply()
+{
+    m_monitor.DecodeReply();
+}
+
+ControlState Application::controlState() const
+{
+    return m_window.controlState();
+}
+
+int Application::slaveAddress() const
+{
+    return m_window.slaveAddress();
+}
+
+bool Application::eventFilter(QObject *watched, QEvent *event)
+{
+    // frm_main is the program: closing it ends the run even while other windows are open.
+    if (watched == &m_window && event->type() == QEvent::Close)
+        QCoreApplication::quit();
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace vortan

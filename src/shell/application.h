@@ -1,0 +1,112 @@
+#pragma once
+
+#include "config/appconfig.h"
+#include "config/portdialog.h"
+#include "config/portmap.h"
+#include "modbus/exchangecycle.h"
+#include "modbus/frames.h"
+#include "modbus/requestqueue.h"
+#include "monitor/statusmonitor.h"
+#include "params/paramwindow.h"
+#include "shell/mainwindow.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+namespace vortan
+{
+
+class QSerialPortLink;
+class SerialLink;
+class UserMessages;
+
+struct StartupOptions {
+    QString programDir; // where "тп.ini" lives
+    QString portDevice; // --port: device of the configured port for this run; empty: the table
+};
+
+// The program's world: the main window, the serial line, the request queue and the 40 ms
+// Timer1 that drives the exchange with the controller. Tests build one with a fake line and
+// scripted message boxes and call ExchangeTick themselves.
+class Application : public QObject, private CycleHost
+{
+    Q_OBJECT
+public:
+    static constexpr int TickMs = 40;
+
+    // The real program: a QSerialPortLink and real message boxes.
+    explicit Application(const StartupOptions &options);
+    Application(const StartupOptions &options, SerialLink &link, UserMessages &messages);
+    ~Application() override;
+
+    // Start-up in order: configuration, lists, port, window, Timer1. False when the operator
+    // chose to end the program at the port failure message; nothing has been shown then.
+    bool start(bool startTimer = true);
+
+    // What each Timer1 tick does.
+    void ExchangeTick();
+
+    void openParamWindow();
+    // The port dialog from the menu: modeless; a dialog already open is only raised.
+    void openPortSettings();
+    void sendCommand(int index, const QString &tag);
+
+    MainWindow &mainWindow() { return m_window; }
+    QTimer &timer1() { return m_timer1; }
+    RequestQueue &queue() { return m_queue; }
+    const RxBuffer &rxBuffer() const { return m_rx; }
+    SerialLink &link() { return m_link; }
+    quint8 portNumber() const { return m_portNumber; }
+    const PortMap &portMap() const { return m_portMap; }
+    AppConfig &config() { return m_config; }
+    PortDialog *portDialog() const { return m_portDialog; }
+    ParamWindow *paramWindow() const { return m_paramWindow; }
+
+    static QString portFailureText(int port, OpenResult result);
+    static QString queueFullNote();
+
+signals:
+    // A port dialog was built and scanned; it is shown (or run modally) right after this.
+    void portDialogOpened(vortan::PortDialog *dialog);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    Application(const StartupOptions &options, std::unique_ptr<QSerialPortLink> ownLink,
+                SerialLink *link, UserMessages &messages);
+
+    void setStatusText(const QString &text) override;
+    void decodeReply() override;
+    ControlState controlState() const override;
+    int slaveAddress() const override;
+
+    bool openConfiguredPort();
+    PortDialog *createPortDialog();
+
+    StartupOptions m_options;
+    PortMap m_portMap;
+    std::unique_ptr<QSerialPortLink> m_ownLink;
+    SerialLink &m_link;
+    UserMessages &m_messages;
+    RequestQueue m_queue;
+    RxBuffer m_rx;
+    quint8 m_portNumber = 1;
+    MainWindow m_window;
+    AppConfig m_config;
+    StatusMonitor m_monitor;
+    ExchangeCycle m_cycle;
+    QTimer m_timer1;
+    QPointer<PortDialog> m_portDialog;
+    QPointer<ParamWindow> m_paramWindow;
+    QElapsedTimer m_sinceStart;
+    int m_queueNoteTicks = 0;
+    bool m_firstFrameLogged = false;
+};
+
+} // namespace vortan

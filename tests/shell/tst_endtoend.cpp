@@ -1,0 +1,276 @@
+#include "modbus/exchangecycle.h"
+#include "modbus/qserialportlink.h"
+#include "scriptedmessages.h"
+#include "shell/application.h"
+#include "shell/mainwindow.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+using vortan::Application;
+using vortan::QSerialPortLink;
+using vortan::StartupOptions;
+using vortan::test::ScriptedMessages;
+
+namespace
+{
+
+const QString Good = QString::fromUtf8(vortan::StatusGood);
+const QString NoReply = QString::fromUtf8(vortan::StatusNoReply);
+const QByteArray StatusPoll = QByteArray::fromHex("010407D00048F0B1");
+
+QString binDir()
+{
+    return qEnvironmentVariable("VORTAN_BIN_DIR");
+}
+
+// The controller simulator on a pseudo-terminal whose client end is linked at `device()`.
+class Simulator
+{
+public:
+    explicit Simulator(const QStringList &extraArguments, const QString &device = {})
+    {
+        m_device = device.isEmpty() ? m_dir.filePath(QStringLiteral("ttyVortanSim")) : device;
+        m_process.setProgram(QDir(binDir()).filePath(QStringLiteral("vortan-sim")));
+        m_process.setArguments(QStringList{QStringLiteral("--link"), m_device} + extraArguments);
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start();
+    }
+    ~Simulator()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+
+    // The first line of the simulator's output names its pseudo-terminal once it serves.
+    bool waitReady()
+    {
+        QDeadlineTimer deadline(10000);
+        while (!m_process.canReadLine() && !deadline.hasExpired()) {
+            if (!m_process.waitForReadyRead(100) && m_process.state() == QProcess::NotRunning)
+                return false;
+        }
+        if (!m_process.canReadLine())
+            return false;
+        m_firstLine = QString::fromUtf8(m_process.readLine()).trimmed();
+        return QFile::exists(m_device);
+    }
+
+    // SIGTERM; the simulator answers with one JSON line of what it saw on the line.
+    QJsonObject stop()
+    {
+        ::kill(pid_t(m_process.processId()), SIGTERM);
+        if (!m_process.waitForFinished(10000))
+            return {};
+        const QList<QByteArray> lines = m_process.readAllStandardOutput().split('\n');
+        for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+            const QJsonDocument doc = QJsonDocument::fromJson(it->trimmed());
+            if (doc.isObject())
+                return doc.object();
+        }
+        return {};
+    }
+
+    QString device() const { return m_device; }
+    QString firstLine() const { return m_firstLine; }
+    QByteArray errors() { return m_process.readAllStandardError(); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_device;
+    QString m_firstLine;
+    QProcess m_process;
+};
+
+int requests(const QJsonObject &counters, const char *function)
+{
+    return counters.value(QStringLiteral("requests")).toObject().value(function).toInt(-1);
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        const QString sim = QDir(binDir()).filePath(QStringLiteral("vortan-sim"));
+        if (!QFile::exists(sim))
+            QFAIL(qPrintable("vortan-sim is not built: " + sim));
+    }
+
+    void linkEstablishedAndPollsAlternate()
+    {
+        Simulator sim({QStringLiteral("--scenario"), QStringLiteral("alarms")});
+        QVERIFY2(sim.waitReady(), sim.errors().constData());
+
+        QTemporaryDir dir;
+        QSerialPortLink link([&](int) { return sim.device(); });
+        ScriptedMessages messages;
+        StartupOptions options;
+        options.programDir = dir.path();
+        Application app(options, link, messages);
+        QVERIFY(app.start());
+        QVERIFY(messages.shown.isEmpty());
+        QLabel *status = app.mainWindow().statusLine();
+
+        QElapsedTimer running;
+        running.start();
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(Good), 5000);
+        QTest::qWait(1500);
+        app.timer1().stop();
+        const qint64 ms = running.elapsed();
+        QVERIFY2(status->text().startsWith(Good), qPrintable(status->text()));
+        QVERIFY(app.mainWindow().label("lbl_sw_ver")->text() != QStringLiteral("-"));
+
+        const QJsonObject counters = sim.stop();
+        QVERIFY2(!counters.isEmpty(), sim.errors().constData());
+        const int polls4 = requests(counters, "4");
+        const int polls23 = requests(counters, "23");
+        QVERIFY2(qAbs(polls4 - polls23) <= 1,
+                 qPrintable(QStringLiteral("4: %1, 23: %2").arg(polls4).arg(polls23)));
+        // One exchange per 40 ms tick; a loaded test machine may lose some ticks, never gain.
+        const double ticks = double(ms) / Application::TickMs;
+        QVERIFY2(polls4 + polls23 >= ticks * 0.5 && polls4 + polls23 <= ticks + 2,
+                 qPrintable(QStringLiteral("%1 exchanges in %2 ms").arg(polls4 + polls23).arg(ms)));
+        QCOMPARE(requests(counters, "6"), 0);
+    }
+
+    void silentControllerRepeatsTheSamePoll()
+    {
+        Simulator sim({QStringLiteral("--drop"), QStringLiteral("1")});
+        QVERIFY2(sim.waitReady(), sim.errors().constData());
+
+        QTemporaryDir dir;
+        QSerialPortLink link([&](int) { return sim.device(); });
+        ScriptedMessages messages;
+        StartupOptions options;
+        options.programDir = dir.path();
+        Application app(options, link, messages);
+        QVERIFY(app.start());
+        QTest::qWait(600);
+        QCOMPARE(app.mainWindow().statusLine()->text(), NoReply);
+        app.timer1().stop();
+
+        const QJsonObject counters = sim.stop();
+        QVERIFY2(!counters.isEmpty(), sim.errors().constData());
+        QVERIFY2(requests(counters, "4") >= 5,
+                 qPrintable(QString::number(requests(counters, "4"))));
+        QCOMPARE(requests(counters, "23"), 0);
+        QCOMPARE(app.queue().waiting(), 1);
+        QCOMPARE(app.queue().inFlight().last, 5);
+    }
+
+    void adapterBackResumesWithQueuedCommand()
+    {
+        QTemporaryDir dir;
+        const QString device = dir.filePath(QStringLiteral("ttyAdapter"));
+        auto first = std::make_unique<Simulator>(QStringList{}, device);
+        QVERIFY2(first->waitReady(), first->errors().constData());
+
+        QSerialPortLink link([&](int) { return device; });
+        ScriptedMessages messages;
+        StartupOptions options;
+        options.programDir = dir.path();
+        Application app(options, link, messages);
+        QVERIFY(app.start());
+        QLabel *status = app.mainWindow().statusLine();
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(Good), 5000);
+
+        // The adapter is pulled: the line goes quiet and the port closes.
+        first->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!link.isOpen(), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), NoReply + QStringLiteral(" (порт COM1 закрыт)"),
+                                  1000);
+        QTest::mouseClick(app.mainWindow().findChild<QPushButton *>("cmd_btn_0"), Qt::LeftButton);
+
+        // Plugged back in: the link reopens by itself and the queued command goes out.
+        Simulator second({}, device);
+        QVERIFY2(second.waitReady(), second.errors().constData());
+        QTRY_VERIFY_WITH_TIMEOUT(link.isOpen(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(Good), 3000);
+        QTest::qWait(300);
+        app.timer1().stop();
+        const QJsonObject counters = second.stop();
+        QCOMPARE(requests(counters, "6"), 1);
+        QVERIFY(requests(counters, "4") >= 2);
+    }
+
+    void programBinaryRunsOnThePortOption()
+    {
+        Simulator sim({});
+        QVERIFY2(sim.waitReady(), sim.errors().constData());
+
+        // A private copy, so the configuration file lands in a folder of the test's own.
+        QTemporaryDir dir;
+        const QString program = dir.filePath(QStringLiteral("vortan-service"));
+        QVERIFY(QFile::copy(QDir(binDir()).filePath(QStringLiteral("vortan-service")), program));
+
+        QProcess service;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("vortan.startup.info=true"));
+        service.setProcessEnvironment(env);
+        service.start(program, {QStringLiteral("--port"), sim.device()});
+        QVERIFY(service.waitForStarted());
+
+        QByteArray log;
+        QDeadlineTimer deadline(10000);
+        while (!log.contains("first frame sent") && !deadline.hasExpired()) {
+            service.waitForReadyRead(100);
+            log += service.readAllStandardError();
+        }
+        QVERIFY2(log.contains("first frame sent"), log.constData());
+        QTest::qWait(1000);
+
+        ::kill(pid_t(service.processId()), SIGTERM);
+        QVERIFY(service.waitForFinished(10000));
+        QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.exitCode(), 0);
+        QCOMPARE(service.readAllStandardOutput(), QByteArray());
+
+        const QJsonObject counters = sim.stop();
+        QVERIFY(requests(counters, "4") >= 5);
+        QVERIFY(qAbs(requests(counters, "4") - requests(counters, "23")) <= 1);
+
+        QFile config(dir.filePath(QStringLiteral("тп.ini")));
+        QVERIFY(config.open(QIODevice::ReadOnly));
+        const QByteArray saved = config.readAll();
+        QVERIFY2(saved.contains("COM=1"), saved.constData());
+        QVERIFY(!saved.contains(sim.device().toUtf8()));
+    }
+
+    void helpIsRussian()
+    {
+        QProcess service;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        service.setProcessEnvironment(env);
+        service.start(QDir(binDir()).filePath(QStringLiteral("vortan-service")),
+                      {QStringLiteral("--help")});
+        QVERIFY(service.waitForFinished(10000));
+        QCOMPARE(service.exitCode(), 0);
+        const QString help = QString::fromUtf8(service.readAllStandardOutput());
+        QVERIFY2(help.contains(QStringLiteral("--port <путь>")), qPrintable(help));
+        QVERIFY(help.contains(QStringLiteral("--demo")));
+        QVERIFY(help.contains(QStringLiteral("Параметры:")));
+        QVERIFY(help.contains(QStringLiteral("тп.ini")));
+    }
+};
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
