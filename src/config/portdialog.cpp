@@ -2,6 +2,7 @@
 
 #include "config/appconfig.h"
 #include "config/portmap.h"
+#include "format/twips.h"
 #include "modbus/seriallink.h"
 
 #include <QComboBox>
@@ -20,17 +21,6 @@ Q_LOGGING_CATEGORY(lcPortDialog, "vortan.config", QtWarningMsg)
 namespace
 {
 
-// 15 twips make one pixel at 96 dpi.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
-
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
 const QString ItemPrefix = QStringLiteral("COM");
 
 } // namespace
@@ -45,27 +35,27 @@ PortDialog::PortDialog(SerialLink &link, quint8 &portNumber, AppConfig &config,
 {
     setObjectName(QStringLiteral("wndSetCOM"));
     setWindowTitle(QStringLiteral("Настройка порта"));
-    setFixedSize(px(4665), px(2205));
+    setFixedSize(TwipsToPixels(4665), TwipsToPixels(2205));
 
     // Created in tab order: "ОК" first, so it has the focus when the dialog opens.
     m_ok = new QPushButton(QStringLiteral("ОК"), this);
     m_ok->setObjectName(QStringLiteral("OK"));
-    m_ok->setGeometry(twipsRect(2520, 1440, 1335, 375));
+    m_ok->setGeometry(TwipsRect(2520, 1440, 1335, 375));
 
     m_cancel = new QPushButton(QStringLiteral("Отмена"), this);
     m_cancel->setObjectName(QStringLiteral("Отмена"));
-    m_cancel->setGeometry(twipsRect(480, 1440, 1335, 375));
+    m_cancel->setGeometry(TwipsRect(480, 1440, 1335, 375));
 
     m_list = new QComboBox(this);
     m_list->setObjectName(QStringLiteral("cmbCOMList"));
     m_list->setEditable(true);
     m_list->setInsertPolicy(QComboBox::NoInsert);
-    m_list->setGeometry(twipsRect(2280, 600, 1575, 315));
+    m_list->setGeometry(TwipsRect(2280, 600, 1575, 315));
     m_list->setEditText(QStringLiteral("Выберите порт"));
 
     m_label = new QLabel(QStringLiteral("Выберите порт:"), this);
     m_label->setObjectName(QStringLiteral("Label1"));
-    m_label->setGeometry(twipsRect(480, 600, 1575, 255));
+    m_label->setGeometry(TwipsRect(480, 600, 1575, 255));
 
     setTabOrder(m_ok, m_cancel);
     setTabOrder(m_cancel, m_list);

@@ -5,22 +5,6 @@
 namespace vortan::paramlayout
 {
 
-int TwipsToPixels(int twips)
-{
-    return int(std::lround(double(twips) / TwipsPerPixel));
-}
-
-int PixelsToTwips(int pixels)
-{
-    return pixels * TwipsPerPixel;
-}
-
-QRect TwipsRect(int left, int top, int width, int height)
-{
-    return QRect(TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width),
-                 TwipsToPixels(height));
-}
-
 namespace
 {
 constexpr Qt::Alignment Left = Qt::AlignLeft | Qt::AlignVCenter;

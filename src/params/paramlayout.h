@@ -1,6 +1,7 @@
 #pragma once
 
 #include "params/boxcolours.h"
+#include "format/twips.h"
 
 #include <QRect>
 #include <QtGlobal>
@@ -9,10 +10,9 @@ namespace vortan::paramlayout
 {
 
 // Positions and sizes are in twips, as the window was drawn; 15 twips make one pixel.
-constexpr int TwipsPerPixel = 15;
-int TwipsToPixels(int twips);
-int PixelsToTwips(int pixels);
-QRect TwipsRect(int left, int top, int width, int height);
+using vortan::PixelsToTwips;
+using vortan::TwipsRect;
+using vortan::TwipsToPixels;
 
 enum class Kind {
     Frame,

@@ -1,4 +1,5 @@
 #include "params/paramwindow.h"
+#include "widgets/wrapbutton.h"
 
 #include "config/usermessage.h"
 #include "modbus/frames.h"
@@ -21,7 +22,6 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyleOptionButton>
-#include <QStylePainter>
 
 namespace vortan
 {
@@ -73,25 +73,6 @@ QString controlName(const char *name, int index)
     const QString base = QString::fromLatin1(name);
     return index >= 0 ? base + QLatin1Char('_') + QString::number(index) : base;
 }
-
-// A push button whose caption wraps onto several lines like the window's two-line buttons.
-class WrapButton : public QPushButton
-{
-public:
-    using QPushButton::QPushButton;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QStylePainter painter(this);
-        QStyleOptionButton option;
-        initStyleOption(&option);
-        option.text.clear();
-        painter.drawControl(QStyle::CE_PushButton, option);
-        painter.drawItemText(rect().adjusted(3, 2, -3, -2), Qt::AlignCenter | Qt::TextWordWrap,
-                             palette(), isEnabled(), text(), QPalette::ButtonText);
-    }
-};
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "format/twips.h"
+
 #include <QString>
 
 #include <cstddef>
@@ -71,10 +73,10 @@ constexpr int ClientHeightTwips = 9870;
 constexpr double DefaultPoints = 8;
 constexpr const char *FontFace = "DejaVu Sans";
 
-// 15 twips make one pixel at 96 dpi; the only place where twips become pixels.
+// Twips become pixels in one place for every window.
 constexpr int Px(int twips)
 {
-    return (twips + 7) / 15;
+    return TwipsToPixels(twips);
 }
 
 // objectName of a control: its name, or name_index for a member of a control array.

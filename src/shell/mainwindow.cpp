@@ -1,4 +1,5 @@
 #include "shell/mainwindow.h"
+#include "widgets/wrapbutton.h"
 
 #include "shell/mainlayout.h"
 
@@ -13,7 +14,6 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QStyleOptionButton>
-#include <QStylePainter>
 #include <qdrawutil.h>
 
 #include <algorithm>
@@ -33,26 +33,6 @@ namespace
 const char *const TagProperty = "tag";
 constexpr int FrameCount = 8;
 constexpr int LastListEntry = 7;
-
-// The layout's command buttons are drawn for captions that wrap over two lines.
-class WrapButton : public QPushButton
-{
-public:
-    using QPushButton::QPushButton;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QStylePainter painter(this);
-        QStyleOptionButton option;
-        initStyleOption(&option);
-        option.text.clear();
-        painter.drawControl(QStyle::CE_PushButton, option);
-        const QRect area = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
-        painter.setPen(palette().color(QPalette::ButtonText));
-        painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, text());
-    }
-};
 
 // A frame as the layout draws it: the border runs through the middle of the caption, so the
 // content placed just below the caption stays clear of the border.
@@ -193,6 +173,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
     buildMenu();
     buildControls();
+    cacheControlState();
 
     setFixedSize(client->width(), client->height() + menuBar()->sizeHint().height());
 }
@@ -302,27 +283,47 @@ void MainWindow::fillLists()
         box->setCurrentIndex(selected);
     };
     fill(m_slaveList, 128, 1);
-    fill(control<QComboBox>("cmb_priority"), LastListEntry + 1, 0);
-    fill(control<QComboBox>("cmb_section"), LastListEntry + 1, 0);
-    fill(control<QComboBox>("cmb_sec_next"), LastListEntry + 1, 0);
+    fill(m_priority, LastListEntry + 1, 0);
+    fill(m_section, LastListEntry + 1, 0);
+    fill(m_nextSection, LastListEntry + 1, 0);
 }
 
-int MainWindow::tagSum(const char *group) const
+void MainWindow::cacheControlState()
+{
+    for (const layout::ControlBit &bit : layout::ControlWordBits()) {
+        if (QCheckBox *box = control<QCheckBox>(bit.checkBox))
+            m_wordBits.append({box, bit.bit});
+    }
+    for (const Control &c : layout::MainLayout()) {
+        if (c.kind != Kind::CheckBox || c.index < 0)
+            continue;
+        QCheckBox *box = control<QCheckBox>(c.name, c.index);
+        if (!box)
+            continue;
+        if (qstrcmp(c.name, "chk_bdn") == 0)
+            m_bdn.append(box);
+        else if (qstrcmp(c.name, "chk_flr") == 0)
+            m_flr.append(box);
+        else if (qstrcmp(c.name, "chk_iflr") == 0)
+            m_iflr.append(box);
+    }
+    m_priority = control<QComboBox>("cmb_priority");
+    m_section = control<QComboBox>("cmb_section");
+    m_nextSection = control<QComboBox>("cmb_sec_next");
+}
+
+int MainWindow::tagSum(const QList<QCheckBox *> &group)
 {
     int sum = 0;
-    for (const Control &c : layout::MainLayout()) {
-        if (c.kind != Kind::CheckBox || qstrcmp(c.name, group) != 0)
-            continue;
-        const QCheckBox *box = control<QCheckBox>(c.name, c.index);
-        if (box && box->isChecked())
+    for (const QCheckBox *box : group) {
+        if (box->isChecked())
             sum += box->property(TagProperty).toString().toInt();
     }
     return sum;
 }
 
-int MainWindow::listIndex(const char *name) const
+int MainWindow::listIndex(const QComboBox *box)
 {
-    const QComboBox *box = control<QComboBox>(name);
     // Register 4003 packs two of these into one byte, so nothing outside 0..7 may pass.
     return box ? std::clamp(box->currentIndex(), 0, LastListEntry) : 0;
 }
@@ -330,17 +331,16 @@ int MainWindow::listIndex(const char *name) const
 ControlState MainWindow::controlState() const
 {
     ControlState state;
-    for (const layout::ControlBit &bit : layout::ControlWordBits()) {
-        const QCheckBox *box = control<QCheckBox>(bit.checkBox);
-        if (box && box->isChecked())
-            state.controlWord = quint16(state.controlWord | (1u << bit.bit));
+    for (const auto &[box, bit] : m_wordBits) {
+        if (box->isChecked())
+            state.controlWord = quint16(state.controlWord | (1u << bit));
     }
-    state.section = listIndex("cmb_section");
-    state.nextSection = listIndex("cmb_sec_next");
-    state.priority = listIndex("cmb_priority");
-    state.bdn = quint16(tagSum("chk_bdn"));
-    state.flr = quint16(tagSum("chk_flr"));
-    state.iflr = quint16(tagSum("chk_iflr"));
+    state.section = listIndex(m_section);
+    state.nextSection = listIndex(m_nextSection);
+    state.priority = listIndex(m_priority);
+    state.bdn = quint16(tagSum(m_bdn));
+    state.flr = quint16(tagSum(m_flr));
+    state.iflr = quint16(tagSum(m_iflr));
     return state;
 }
 

@@ -2,7 +2,10 @@
 
 #include "modbus/frames.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QList>
+#include <QPair>
 #include <QLabel>
 #include <QMainWindow>
 
@@ -46,11 +49,20 @@ private:
     static QString controlName(const char *name, int index);
     void buildControls();
     void buildMenu();
-    int tagSum(const char *group) const;
-    int listIndex(const char *name) const;
+    void cacheControlState();
+    static int tagSum(const QList<QCheckBox *> &group);
+    static int listIndex(const QComboBox *box);
 
     QLabel *m_statusLine = nullptr;
     QComboBox *m_slaveList = nullptr;
+    // Looked up once: the control-state poll reads them every 80 ms.
+    QList<QPair<QCheckBox *, int>> m_wordBits;
+    QList<QCheckBox *> m_bdn;
+    QList<QCheckBox *> m_flr;
+    QList<QCheckBox *> m_iflr;
+    QComboBox *m_priority = nullptr;
+    QComboBox *m_section = nullptr;
+    QComboBox *m_nextSection = nullptr;
 };
 
 } // namespace vortan
