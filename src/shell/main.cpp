@@ -67,18 +67,22 @@ std::unique_ptr<QSocketNotifier> quitOnSignals()
 }
 #endif
 
-} // namespace
-
-int main(int argc, char *argv[])
+// Qt's own texts (standard buttons "Отмена", "Повторить", the --help headings) in Russian.
+void installQtTranslation(QTranslator &translator)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("vortan-service"));
+    if (translator.load(QStringLiteral("qtbase_ru"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&translator);
+}
 
-    // Qt's own texts (standard buttons "Отмена", "Повторить", the --help headings) in Russian.
+// The options are read before any window system is touched, so --help and a mistyped option
+// answer on a terminal without a display.
+vortan::StartupOptions parseArguments(int argc, char *argv[])
+{
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vortan-service"));
     QTranslator qtTexts;
-    if (qtTexts.load(QStringLiteral("qtbase_ru"),
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTexts);
+    installQtTranslation(qtTexts);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -97,13 +101,26 @@ int main(int argc, char *argv[])
                        "./run --demo через --port)."));
     parser.addOption(portOption);
     parser.addOption(demoOption);
-    parser.process(app);
+    parser.process(core);
 
     vortan::StartupOptions options;
     options.programDir = QCoreApplication::applicationDirPath();
     const QString port = parser.value(portOption).trimmed();
     if (!port.isEmpty())
         options.portDevice = devicePath(port);
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const vortan::StartupOptions options = parseArguments(argc, argv);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("vortan-service"));
+    QTranslator qtTexts;
+    installQtTranslation(qtTexts);
 
 #ifdef Q_OS_UNIX
     const auto signalWatch = quitOnSignals();
