@@ -1,7 +1,7 @@
 #pragma once
 
-#include "params/boxcolours.h"
 #include "format/twips.h"
+#include "params/boxcolours.h"
 
 #include <QRect>
 #include <QtGlobal>

@@ -399,9 +399,14 @@ void ParamWindow::onEnter(int index)
     switch (WriteOneParam(m_queue, m_table, index, m_boxes[size_t(index)]->text())) {
     case TransferStatus::Queued:
         return;
-    case TransferStatus::NoNumber:
-        setStatus(QStringLiteral("Параметр «") + boxName(index) +
-                  QStringLiteral("» не записан: в поле нет числа"));
+    case TransferStatus::NoNumber: {
+        const QString note = QStringLiteral(" Параметр «") + boxName(index) +
+                             QStringLiteral("» не записан: в поле нет числа");
+        if (showNote)
+            showNote(note);
+        else
+            setStatus(note.trimmed());
+    }
         return;
     case TransferStatus::RingFull:
         m_messages.ask(this, QMessageBox::Critical, kWriteErrorTitle,

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 class QGroupBox;
 class QLabel;
@@ -39,6 +40,10 @@ public:
     // Puts the values of a good function-100/101 reply into the boxes (green). Replies that
     // arrive while the window is closed are dropped.
     void ApplyParamReply(const RxBuffer &rx);
+
+    // Where a short note for the status line goes; the exchange cycle rewrites that line every
+    // tick, so the owner keeps the note there for a while. Without it the line is set once.
+    std::function<void(const QString &)> showNote;
 
     const ParamTable &paramTable() const { return m_table; }
     FileBrowser &fileBrowser() { return *m_browser; }

@@ -15,8 +15,9 @@ Q_LOGGING_CATEGORY(lcStartup, "vortan.startup", QtWarningMsg)
 namespace
 {
 
-// The note of a refused command stays on the status line for this many ticks (about 2 s).
-constexpr int QueueNoteTicks = 50;
+// A note (a refused command, a parameter not written) stays on the status line for this many
+// ticks (about 2 s), since every tick rewrites the line.
+constexpr int NoteTicks = 50;
 
 } // namespace
 
@@ -145,8 +146,10 @@ void Application::openPortSettings()
 
 void Application::openParamWindow()
 {
-    if (!m_paramWindow)
+    if (!m_paramWindow) {
         m_paramWindow = new ParamWindow(m_queue, m_window.statusLine(), m_messages, &m_window);
+        m_paramWindow->showNote = [this](const QString &note) { showNote(note); };
+    }
     m_paramWindow->openWindow();
 }
 
@@ -155,8 +158,14 @@ void Application::sendCommand(int index, const QString &tag)
     if (EnqueueCommand(m_queue, tag))
         return;
     qCWarning(lcStartup) << "command" << index << tag << "refused: request queue full";
-    m_queueNoteTicks = QueueNoteTicks;
-    m_window.statusLine()->setText(m_window.statusLine()->text() + queueFullNote());
+    showNote(queueFullNote());
+}
+
+void Application::showNote(const QString &note)
+{
+    m_note = note;
+    m_noteTicks = NoteTicks;
+    m_window.statusLine()->setText(m_window.statusLine()->text() + note);
 }
 
 void Application::ExchangeTick()
@@ -176,9 +185,9 @@ void Application::setStatusText(const QString &text)
         shown += port > 0 ? QStringLiteral(" (порт COM%1 закрыт)").arg(port)
                           : QStringLiteral(" (порт не выбран)");
     }
-    if (m_queueNoteTicks > 0) {
-        --m_queueNoteTicks;
-        shown += queueFullNote();
+    if (m_noteTicks > 0) {
+        --m_noteTicks;
+        shown += m_note;
     }
     m_window.statusLine()->setText(shown);
 }

@@ -55,6 +55,8 @@ public:
     // The port dialog from the menu: modeless; a dialog already open is only raised.
     void openPortSettings();
     void sendCommand(int index, const QString &tag);
+    // A note kept on the status line for about 2 s behind the link verdict.
+    void showNote(const QString &note);
 
     MainWindow &mainWindow() { return m_window; }
     QTimer &timer1() { return m_timer1; }
@@ -105,7 +107,8 @@ private:
     QPointer<PortDialog> m_portDialog;
     QPointer<ParamWindow> m_paramWindow;
     QElapsedTimer m_sinceStart;
-    int m_queueNoteTicks = 0;
+    QString m_note;
+    int m_noteTicks = 0;
     bool m_firstFrameLogged = false;
 };
 

@@ -4,10 +4,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QList>
-#include <QPair>
 #include <QLabel>
+#include <QList>
 #include <QMainWindow>
+#include <QPair>
 
 namespace vortan
 {

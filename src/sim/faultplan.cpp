@@ -1,5 +1,9 @@
 #include "sim/faultplan.h"
 
+#include <QStringList>
+
+#include <algorithm>
+
 namespace vortan::sim
 {
 
@@ -27,6 +31,48 @@ QString SimCounters::toJson(double seconds) const
         .arg(delay)
         .arg(exception)
         .arg(QString::number(qMax(0.0, seconds), 'f', 3));
+}
+
+void StatusTap::served(quint32 read, const StatusBlock &block)
+{
+    m_served.push_back(Served{read, block});
+    while (m_served.size() > size_t(MaxUndelivered))
+        m_served.pop_front();
+}
+
+void StatusTap::delivered(const QByteArray &frame)
+{
+    constexpr int DataBytes = 2 * Status::Count;
+    // Only a read of the whole block says what every register shows.
+    if (frame.size() != 3 + DataBytes + 2 || quint8(frame.at(1)) != 4 ||
+        quint8(frame.at(2)) != DataBytes)
+        return;
+    StatusBlock block{};
+    for (int n = 0; n < Status::Count; ++n)
+        block[size_t(n)] = quint16(quint8(frame.at(3 + 2 * n)) << 8 | quint8(frame.at(4 + 2 * n)));
+    m_block = block;
+    m_hasBlock = true;
+    m_read = 0;
+    // Replies leave in the order they were served; older entries were dropped on the way.
+    const auto it = std::find_if(m_served.begin(), m_served.end(),
+                                 [&block](const Served &s) { return s.block == block; });
+    if (it != m_served.end()) {
+        m_read = it->read;
+        m_served.erase(m_served.begin(), it + 1);
+    }
+}
+
+QString StatusTap::toJson() const
+{
+    QStringList registers;
+    if (m_hasBlock) {
+        registers.reserve(Status::Count);
+        for (quint16 r : m_block)
+            registers << QString::number(r);
+    }
+    return QStringLiteral("{\"status\":[%1],\"read\":%2}")
+        .arg(registers.join(QLatin1Char(',')))
+        .arg(m_read);
 }
 
 FaultDecision FaultPlan::nextReply()

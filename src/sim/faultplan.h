@@ -1,10 +1,12 @@
 #pragma once
 
+#include "sim/simmodel.h"
 #include "sim/simrandom.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <deque>
 #include <map>
 
 namespace vortan::sim
@@ -21,6 +23,38 @@ struct SimCounters {
     quint64 exception = 0;
 
     QString toJson(double seconds) const;
+};
+
+// The status block the client last received whole and with a good CRC, and the number of the
+// status read (1 = the first) that produced it: what the service program shows right now.
+class StatusTap
+{
+public:
+    // Blocks served but never delivered (dropped replies, a client that went away) are
+    // forgotten beyond this many.
+    static constexpr int MaxUndelivered = 64;
+
+    // The server answered status read `read` with `block`.
+    void served(quint32 read, const StatusBlock &block);
+    // A complete, unaltered reply frame reached the client.
+    void delivered(const QByteArray &frame);
+
+    bool hasBlock() const { return m_hasBlock; }
+    const StatusBlock &block() const { return m_block; }
+    // 0 while nothing was delivered, or when the block matches no read still remembered.
+    quint32 read() const { return m_read; }
+    // {"status":[72 registers],"read":N}; an empty list before the first block.
+    QString toJson() const;
+
+private:
+    struct Served {
+        quint32 read;
+        StatusBlock block;
+    };
+    std::deque<Served> m_served;
+    StatusBlock m_block{};
+    bool m_hasBlock = false;
+    quint32 m_read = 0;
 };
 
 // The faults one reply gets. Drop excludes the others; the rest combine.

@@ -171,6 +171,12 @@ int main(int argc, char *argv[])
     }
 
     SimServer server(model, memory, counters);
+    StatusTap statusTap;
+    QObject::connect(
+        &server, &SimServer::statusBlockServed, &app,
+        [&statusTap](quint32 read, const StatusBlock &block) { statusTap.served(read, block); });
+    QObject::connect(&relay, &PtyRelay::replyDelivered, &app,
+                     [&statusTap](const QByteArray &frame) { statusTap.delivered(frame); });
     server.setConnectionParameter(QModbusDevice::SerialPortNameParameter, relay.serverPortPath());
     server.setConnectionParameter(QModbusDevice::SerialBaudRateParameter, QSerialPort::Baud115200);
     server.setConnectionParameter(QModbusDevice::SerialDataBitsParameter, QSerialPort::Data8);
@@ -272,6 +278,9 @@ int main(int argc, char *argv[])
             break;
         case StdinCommand::Kind::Stats:
             printLine(counters.toJson(double(uptime.nsecsElapsed()) / 1e9));
+            return;
+        case StdinCommand::Kind::Status:
+            printLine(statusTap.toJson());
             return;
         }
         printLine(QStringLiteral("ok %1").arg(line.simplified()));

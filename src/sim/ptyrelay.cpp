@@ -1,5 +1,6 @@
 #include "sim/ptyrelay.h"
 
+#include <QList>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 
@@ -375,6 +376,7 @@ void PtyRelay::scheduleReply(QByteArray frame)
         ++m_counters.drop;
         return;
     }
+    const QByteArray intact = d.corrupt ? QByteArray() : frame;
     if (d.corrupt) {
         ++m_counters.corrupt;
         frame[frame.size() - 1] = char(quint8(frame.back()) ^ 0xFF);
@@ -388,36 +390,42 @@ void PtyRelay::scheduleReply(QByteArray frame)
         ++m_counters.split;
         const qsizetype half = frame.size() / 2;
         queue(frame.left(half), due, false);
-        queue(frame.mid(half), due + d.splitMs, true);
+        queue(frame.mid(half), due + d.splitMs, true, intact);
     } else {
-        queue(frame, due, true);
+        queue(frame, due, true, intact);
     }
 }
 
-void PtyRelay::queue(const QByteArray &bytes, qint64 due, bool completesReply)
+void PtyRelay::queue(const QByteArray &bytes, qint64 due, bool completesReply,
+                     const QByteArray &intactReply)
 {
     // Replies leave in the order the server gave them, however each one is held back.
     if (!m_pending.empty())
         due = qMax(due, m_pending.back().due);
-    m_pending.push_back(Pending{bytes, due, completesReply});
+    m_pending.push_back(Pending{bytes, due, completesReply, intactReply});
 }
 
 void PtyRelay::sendDue()
 {
     const qint64 now = m_clock.elapsed();
     bool wrote = false;
+    QList<QByteArray> delivered;
     while (!m_pending.empty() && m_pending.front().due <= now) {
         // A reply to a client that has gone would greet the next one as garbage.
         if (m_clientOpens != 0) {
             m_toClient += m_pending.front().bytes;
             if (m_pending.front().completesReply)
                 ++m_counters.replies;
+            if (!m_pending.front().intactReply.isEmpty())
+                delivered.append(m_pending.front().intactReply);
             wrote = true;
         }
         m_pending.pop_front();
     }
     if (wrote)
         flushToClient();
+    for (const QByteArray &frame : std::as_const(delivered))
+        emit replyDelivered(frame);
     if (!m_pending.empty())
         m_dueTimer.start(int(qMax<qint64>(0, m_pending.front().due - now)));
 }

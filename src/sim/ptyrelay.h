@@ -46,6 +46,9 @@ public:
 
 signals:
     void failed(const QString &reason);
+    // A whole reply frame, as the server gave it, has gone to the client; not emitted for a
+    // reply sent with a broken CRC.
+    void replyDelivered(const QByteArray &frame);
 
 private:
     bool openServerSide(QString *error);
@@ -56,7 +59,8 @@ private:
     void flushToClient();
     void takeReplies(bool force);
     void scheduleReply(QByteArray frame);
-    void queue(const QByteArray &bytes, qint64 due, bool completesReply);
+    void queue(const QByteArray &bytes, qint64 due, bool completesReply,
+               const QByteArray &intactReply = {});
     void sendDue();
     void readClientEvents();
     void forgetClient();
@@ -90,6 +94,7 @@ private:
         QByteArray bytes;
         qint64 due;
         bool completesReply;
+        QByteArray intactReply; // the whole frame, on the last piece of an unaltered reply
     };
     std::deque<Pending> m_pending;
 

@@ -72,7 +72,8 @@ ParsedArguments ParseSimArguments(const QStringList &args)
         "or a serial device.\n"
         "Prints the client's device path on the first line of standard output.\n"
         "Standard input takes one-shot faults for the next reply: drop, crc, split MS, delay MS, "
-        "exception FC:CODE (next request of function FC); also scenario NAME and stats.\n"
+        "exception FC:CODE (next request of function FC); also scenario NAME, stats, and status "
+        "(the registers of the last status block the client received, as JSON).\n"
         "SIGINT/SIGTERM end it and print the counters as one line of JSON."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
@@ -196,12 +197,13 @@ StdinCommand ParseStdinCommand(const QString &line)
         return c;
     };
     if (verb == QLatin1String("drop") || verb == QLatin1String("crc") ||
-        verb == QLatin1String("stats")) {
+        verb == QLatin1String("stats") || verb == QLatin1String("status")) {
         if (words.size() != 1)
             return invalid(QStringLiteral("%1 takes no argument").arg(verb));
-        c.kind = verb == QLatin1String("drop")  ? StdinCommand::Kind::Drop
-                 : verb == QLatin1String("crc") ? StdinCommand::Kind::Corrupt
-                                                : StdinCommand::Kind::Stats;
+        c.kind = verb == QLatin1String("drop")    ? StdinCommand::Kind::Drop
+                 : verb == QLatin1String("crc")   ? StdinCommand::Kind::Corrupt
+                 : verb == QLatin1String("stats") ? StdinCommand::Kind::Stats
+                                                  : StdinCommand::Kind::Status;
         return c;
     }
     if (verb == QLatin1String("split") || verb == QLatin1String("delay")) {

@@ -42,7 +42,18 @@ ParsedArguments ParseSimArguments(const QStringList &args);
 
 // One line typed on standard input.
 struct StdinCommand {
-    enum class Kind { Drop, Corrupt, Split, Delay, Exception, Scenario, Stats, Empty, Invalid };
+    enum class Kind {
+        Drop,
+        Corrupt,
+        Split,
+        Delay,
+        Exception,
+        Scenario,
+        Stats,
+        Status,
+        Empty,
+        Invalid
+    };
     Kind kind = Kind::Invalid;
     int ms = 0;
     ExceptionRule rule;

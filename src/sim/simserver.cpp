@@ -104,6 +104,7 @@ QModbusResponse SimServer::readStatus(const QModbusPdu &request)
             const StatusBlock block = m_model.nextStatusBlock();
             setData(QModbusDataUnit(QModbusDataUnit::InputRegisters, StatusStart,
                                     QList<quint16>(block.begin(), block.end())));
+            emit statusBlockServed(m_model.reads(), block);
         }
     }
     return QModbusRtuSerialServer::processRequest(request);

@@ -45,6 +45,8 @@ signals:
     void memoryWritten();
     // The controller's own device address (parameter memory 55) was written.
     void deviceAddressWritten(int address);
+    // A status read of the model (numbered from 1) is about to be answered with this block.
+    void statusBlockServed(quint32 read, const vortan::sim::StatusBlock &block);
 
 protected:
     QModbusResponse processRequest(const QModbusPdu &request) override;
