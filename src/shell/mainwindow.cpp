@@ -1,6 +1,7 @@
 #include "shell/mainwindow.h"
 #include "widgets/wrapbutton.h"
 
+#include "monitor/registermap.h"
 #include "shell/mainlayout.h"
 
 #include <QApplication>
@@ -126,6 +127,23 @@ bool TextFits(const QWidget *widget)
     if (const auto *frame = qobject_cast<const QGroupBox *>(widget))
         return QFontMetrics(frame->font()).horizontalAdvance(frame->title()) + 16 <= frame->width();
     return true;
+}
+
+void CondenseToFit(QWidget *widget);
+
+// A value label is fitted to the widest text the controller can make it show, not to its "-":
+// a unit with every state bit set shows eleven letters.
+void FitWidestText(QWidget *widget, const char *name)
+{
+    auto *label = qobject_cast<QLabel *>(widget);
+    if (!label || qstrcmp(name, "lbl_ext_cecsf") != 0) {
+        CondenseToFit(widget);
+        return;
+    }
+    const QString shown = label->text();
+    label->setText(UnitStateLetters(0x07FF));
+    CondenseToFit(label);
+    label->setText(shown);
 }
 
 // DejaVu Sans is wider than the face the boxes were drawn for: a caption that would be cut is
@@ -259,7 +277,7 @@ void MainWindow::buildControls()
         widget->setFont(LayoutFont(c.points));
         const int height = c.kind == Kind::Line ? 1 : Px(c.height);
         widget->setGeometry(Px(c.left), Px(c.top), Px(c.width), height);
-        CondenseToFit(widget);
+        FitWidestText(widget, c.name);
         if (c.tag && *c.tag)
             widget->setProperty(TagProperty, QString::fromLatin1(c.tag));
         if (!c.visible)

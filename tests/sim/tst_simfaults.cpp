@@ -1,6 +1,7 @@
 #include "sim/faultplan.h"
 #include "sim/simoptions.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
@@ -116,6 +117,8 @@ private slots:
         QTest::newRow("huge delay") << "delay 99999999999" << int(StdinCommand::Kind::Invalid) << 0;
         QTest::newRow("drop with junk") << "drop now" << int(StdinCommand::Kind::Invalid) << 0;
         QTest::newRow("exception 0:2") << "exception 0:2" << int(StdinCommand::Kind::Invalid) << 0;
+        QTest::newRow("status") << " Status " << int(StdinCommand::Kind::Status) << 0;
+        QTest::newRow("status with junk") << "status 4" << int(StdinCommand::Kind::Invalid) << 0;
         QTest::newRow("unknown") << "explode" << int(StdinCommand::Kind::Invalid) << 0;
     }
     void stdinCommands()
@@ -131,6 +134,65 @@ private slots:
             QCOMPARE(c.rule.functionCode, 23);
             QCOMPARE(c.rule.code, 6);
         }
+    }
+
+    void statusTapFollowsTheDeliveredReply()
+    {
+        auto blockOf = [](quint16 seed) {
+            StatusBlock b{};
+            for (int n = 0; n < Status::Count; ++n)
+                b[size_t(n)] = quint16(seed * 1000 + n);
+            b[Status::Count - 1] = 0xFFFF; // the top register must survive as unsigned
+            return b;
+        };
+        auto frameOf = [](const StatusBlock &b) {
+            QByteArray f = QByteArray::fromHex("010490");
+            for (quint16 r : b)
+                f.append(char(r >> 8)).append(char(r & 0xFF));
+            return f.append(2, '\0');
+        };
+        auto jsonOf = [](const StatusTap &tap) {
+            return QJsonDocument::fromJson(tap.toJson().toUtf8()).object();
+        };
+
+        StatusTap tap;
+        QJsonObject o = jsonOf(tap);
+        QCOMPARE(o[QStringLiteral("status")].toArray().size(), 0);
+        QCOMPARE(o[QStringLiteral("read")].toInt(), 0);
+
+        tap.served(1, blockOf(1));
+        tap.served(2, blockOf(2));
+        tap.served(3, blockOf(3));
+        // The reply to read 1 was dropped on the way; read 2 arrives.
+        tap.delivered(frameOf(blockOf(2)));
+        o = jsonOf(tap);
+        QCOMPARE(o[QStringLiteral("read")].toInt(), 2);
+        const QJsonArray regs = o[QStringLiteral("status")].toArray();
+        QCOMPARE(regs.size(), Status::Count);
+        for (int n = 0; n < Status::Count; ++n)
+            QCOMPARE(regs[n].toInt(), int(blockOf(2)[size_t(n)]));
+
+        // Neither a short read, nor another function, nor a cut frame replaces the block.
+        tap.delivered(QByteArray::fromHex("0104020102") + QByteArray(2, 0));
+        tap.delivered(QByteArray::fromHex("01170200010000"));
+        tap.delivered(frameOf(blockOf(3)).chopped(1));
+        tap.delivered(QByteArray());
+        QCOMPARE(tap.read(), 2u);
+        QVERIFY(tap.block() == blockOf(2));
+
+        tap.delivered(frameOf(blockOf(3)));
+        QCOMPARE(tap.read(), 3u);
+        // A block no remembered read produced is still what the client got.
+        tap.delivered(frameOf(blockOf(9)));
+        QCOMPARE(tap.read(), 0u);
+        QVERIFY(tap.block() == blockOf(9));
+
+        for (quint32 i = 1; i <= StatusTap::MaxUndelivered + 5; ++i)
+            tap.served(100 + i, blockOf(quint16(i)));
+        tap.delivered(frameOf(blockOf(1)));
+        QCOMPARE(tap.read(), 0u);
+        tap.delivered(frameOf(blockOf(StatusTap::MaxUndelivered + 5)));
+        QCOMPARE(tap.read(), quint32(100 + StatusTap::MaxUndelivered + 5));
     }
 
     void commandLine()

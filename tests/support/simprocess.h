@@ -10,7 +10,8 @@
 
 #include <csignal>
 
-namespace vortan::test {
+namespace vortan::test
+{
 
 inline QString binDir()
 {
@@ -64,6 +65,55 @@ public:
                 return doc.object();
         }
         return {};
+    }
+
+    // The next line the simulator prints, without its line end; empty when none comes in time.
+    QString readLine(int timeoutMs = 3000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!m_process.canReadLine() && !deadline.hasExpired()) {
+            if (!m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))) &&
+                m_process.state() == QProcess::NotRunning)
+                break;
+        }
+        if (!m_process.canReadLine())
+            return {};
+        return QString::fromUtf8(m_process.readLine()).trimmed();
+    }
+
+    // Writes one command line (a one-shot fault, `scenario NAME`) and waits for its
+    // "ok <command>" answer; false when it answered "error: ..." or not at all.
+    bool send(const QString &command, int timeoutMs = 3000)
+    {
+        const QString ok = QStringLiteral("ok ") + command.simplified();
+        m_process.write(command.toUtf8() + '\n');
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            const QString line = readLine(int(qMax<qint64>(1, deadline.remainingTime())));
+            if (line == ok)
+                return true;
+            if (line.isEmpty() || line.startsWith(QStringLiteral("error:")) ||
+                deadline.hasExpired())
+                return false;
+        }
+    }
+
+    // A command answered by one line of JSON (`status`, `stats`); empty when the answer was an
+    // error or did not come in time.
+    QJsonObject query(const QString &command, int timeoutMs = 3000)
+    {
+        m_process.write(command.toUtf8() + '\n');
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            const QString line = readLine(int(qMax<qint64>(1, deadline.remainingTime())));
+            if (line.isEmpty() || line.startsWith(QStringLiteral("error:")))
+                return {};
+            const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8());
+            if (doc.isObject())
+                return doc.object();
+            if (deadline.hasExpired())
+                return {};
+        }
     }
 
     QString device() const { return m_device; }
