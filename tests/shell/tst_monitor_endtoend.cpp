@@ -2,6 +2,7 @@
 #include "modbus/exchangecycle.h"
 #include "modbus/qserialportlink.h"
 #include "modbus/seriallink.h"
+#include "recordinglink.h"
 #include "scriptedmessages.h"
 #include "shell/application.h"
 #include "shell/mainwindow.h"
@@ -34,6 +35,7 @@ using vortan::MainWindow;
 using vortan::QSerialPortLink;
 using vortan::StartupOptions;
 using vortan::test::binDir;
+using vortan::test::RecordingLink;
 using vortan::test::ScriptedMessages;
 using vortan::test::Simulator;
 
@@ -67,37 +69,6 @@ QString colourName(QRgb c)
         return QStringLiteral("default");
     return QColor(c).name();
 }
-
-// The real line, with every frame written kept, so the test knows which request is in flight.
-class RecordingLink : public vortan::SerialLink
-{
-public:
-    explicit RecordingLink(vortan::SerialLink &line) : m_line(line) {}
-
-    void selectPort(int n) override { m_line.selectPort(n); }
-    int selectedPort() const override { return m_line.selectedPort(); }
-    vortan::OpenResult open() override { return m_line.open(); }
-    void close() override { m_line.close(); }
-    bool isOpen() const override { return m_line.isOpen(); }
-    int bytesWaiting() override { return m_line.bytesWaiting(); }
-    int readByte() override { return m_line.readByte(); }
-    void write(const QByteArray &frame) override
-    {
-        frames.append(frame);
-        m_line.write(frame);
-    }
-
-    int functionSent(int back = 0) const
-    {
-        const int i = int(frames.size()) - 1 - back;
-        return i >= 0 && frames[i].size() >= 2 ? quint8(frames[i].at(1)) : -1;
-    }
-
-    QList<QByteArray> frames;
-
-private:
-    vortan::SerialLink &m_line;
-};
 
 // The program in-process on the simulator's line, with real message boxes replaced.
 struct World {

@@ -1,0 +1,455 @@
+#include "modbus/frames.h"
+#include "modbus/qserialportlink.h"
+#include "modbus/seriallink.h"
+#include "params/filebrowser.h"
+#include "params/paramtable.h"
+#include "params/paramwindow.h"
+#include "recordinglink.h"
+#include "scriptedmessages.h"
+#include "shell/application.h"
+#include "simprocess.h"
+
+#include <QAction>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+using namespace vortan;
+using vortan::test::binDir;
+using vortan::test::RecordingLink;
+using vortan::test::requests;
+using vortan::test::ScriptedMessages;
+using vortan::test::Simulator;
+
+namespace
+{
+
+constexpr int MemorySize = 147;
+constexpr int DeviceAddressByte = 55;
+// Generous against a loaded machine; the tick and request counts are what the tests judge.
+constexpr int ReadAllDeadlineMs = 10000;
+
+const QColor Green(0, 255, 0);
+const QColor FromFile(75, 175, 255);
+const QColor FileEqual(192, 255, 192);
+const QColor FileDiffer(255, 128, 128);
+
+// Every byte different from its neighbours, 2-byte values up to 65535, and the device address 1
+// that the service polls.
+QByteArray knownMemory()
+{
+    QByteArray memory(MemorySize, '\0');
+    for (int a = 0; a < MemorySize; ++a)
+        memory[a] = char((a * 73 + 29) & 0xFF);
+    memory[DeviceAddressByte] = char(1);
+    return memory;
+}
+
+int rawAt(const QByteArray &memory, int address, int width)
+{
+    int raw = quint8(memory.at(address));
+    if (width == 2)
+        raw = raw * 256 + quint8(memory.at(address + 1));
+    return raw;
+}
+
+void putRaw(QByteArray &memory, int address, int width, int raw)
+{
+    if (width == 2)
+        memory[address++] = char(raw >> 8);
+    memory[address] = char(raw & 0xFF);
+}
+
+// The text a box shows for a raw value: raw × scale with at most two fraction digits in the
+// user's number format and one blank. Worked in hundredths, so no product of binary fractions
+// decides the digits.
+QString shownText(int raw, double scale)
+{
+    const qint64 hundredths = qint64(raw) * qRound64(scale * 100);
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(double(hundredths) / 100.0, 'f', QLocale::FloatingPointShortest) +
+           QLatin1Char(' ');
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QString differences(const QByteArray &actual, const QByteArray &expected)
+{
+    if (actual.size() != expected.size())
+        return QStringLiteral("size %1, expected %2").arg(actual.size()).arg(expected.size());
+    QStringList list;
+    for (int a = 0; a < actual.size(); ++a)
+        if (actual.at(a) != expected.at(a))
+            list << QStringLiteral("@%1: %2 (expected %3)")
+                        .arg(a)
+                        .arg(quint8(actual.at(a)))
+                        .arg(quint8(expected.at(a)));
+    return list.join(QStringLiteral(", "));
+}
+
+QByteArray withCrc(QByteArray frame)
+{
+    const quint16 crc = Crc16Modbus(frame);
+    frame.append(char(crc & 0xFF));
+    frame.append(char(crc >> 8));
+    return frame;
+}
+
+// The service in-process on the simulator's line, with the real Timer1.
+class ParamsWorld
+{
+public:
+    // The simulator starts from `memory`; empty when everything is up, else what went wrong.
+    QString start(const QByteArray &memory)
+    {
+        if (!dir.isValid())
+            return QStringLiteral("no temporary folder");
+        memoryPath = dir.filePath(QStringLiteral("eeprom.bin"));
+        QFile file(memoryPath);
+        if (!file.open(QIODevice::WriteOnly) || file.write(memory) != memory.size())
+            return QStringLiteral("cannot write ") + memoryPath;
+        file.close();
+
+        sim = std::make_unique<Simulator>(QStringList{QStringLiteral("--memory"), memoryPath});
+        if (!sim->waitReady())
+            return QStringLiteral("simulator not ready: ") + QString::fromUtf8(sim->errors());
+        port = std::make_unique<QSerialPortLink>([this](int) { return sim->device(); });
+        link = std::make_unique<RecordingLink>(*port);
+        StartupOptions options;
+        options.programDir = dir.filePath(QStringLiteral("program"));
+        QDir().mkpath(options.programDir);
+        app = std::make_unique<Application>(options, *link, messages);
+        QObject::connect(&app->timer1(), &QTimer::timeout, app.get(), [this] { onTick(); });
+        if (!app->start())
+            return QStringLiteral("the service did not start");
+        if (!messages.shown.isEmpty())
+            return QStringLiteral("message at start: ") + messages.shown.first().text;
+        return {};
+    }
+
+    void openWindow()
+    {
+        app->mainWindow().findChild<QAction *>(QStringLiteral("mnu_param"))->trigger();
+        markGreenWait();
+    }
+    ParamWindow *window() const { return app->paramWindow(); }
+    QLineEdit *box(int i) const
+    {
+        return window()->findChild<QLineEdit *>(QStringLiteral("txt_par_%1").arg(i));
+    }
+    QColor colour(int i) const { return box(i)->palette().color(QPalette::Base); }
+    void click(const char *name)
+    {
+        QTest::mouseClick(window()->findChild<QPushButton *>(QString::fromLatin1(name)),
+                          Qt::LeftButton);
+    }
+    void type(int i, const QString &text)
+    {
+        box(i)->selectAll();
+        QTest::keyClicks(box(i), text);
+    }
+
+    bool allGreen() const
+    {
+        for (int i = 0; i < ParamTable::Count; ++i)
+            if (colour(i) != Green)
+                return false;
+        return true;
+    }
+    // Runs the real Timer1 until every box is green; false at the deadline.
+    bool waitAllGreen()
+    {
+        QDeadlineTimer deadline(ReadAllDeadlineMs);
+        while (m_greenTick < 0 && !deadline.hasExpired())
+            QTest::qWait(10);
+        return m_greenTick >= 0;
+    }
+    // Starts counting ticks for ticksToGreen(): from now until the tick after which every box
+    // is green.
+    void markGreenWait()
+    {
+        m_greenTick = -1;
+        m_startTick = ticks;
+    }
+    int ticksToGreen() const { return m_greenTick - m_startTick; }
+
+    QTemporaryDir dir;
+    QString memoryPath;
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<QSerialPortLink> port;
+    std::unique_ptr<RecordingLink> link;
+    ScriptedMessages messages;
+    std::unique_ptr<Application> app;
+    int ticks = 0;
+
+private:
+    void onTick()
+    {
+        ++ticks;
+        if (m_greenTick < 0 && window() && window()->isVisible() && allGreen())
+            m_greenTick = ticks;
+    }
+
+    int m_startTick = 0;
+    int m_greenTick = -1;
+};
+
+// One edited box: the text typed, and the bytes the controller must then hold, taken from the
+// table by hand so a wrong address, width or scale in the program shows.
+struct Edit {
+    int index;
+    const char *text;
+    int address;
+    int width;
+    int raw;
+};
+
+const Edit Edits[] = {
+    {0, "231,4", 0, 2, 2314},   // calibration "UA (секц)", 2 bytes, 0.1
+    {10, "17", 20, 1, 17},      // 1 byte, scale 1
+    {11, "398,7", 21, 2, 3987}, // 2 bytes, scale 0.1
+    {16, "2,5", 30, 1, 25},     // 1 byte, scale 0.1
+    {18, "201", 32, 1, 101},    // scale 2: 100.5 rounds away from zero
+    {26, "1275", 40, 1, 26},    // scale 50: 25.5 rounds away from zero
+    {27, "20000", 41, 1, 255},  // scale 50: 400 is beyond one byte
+    {44, "1000", 59, 2, 1000},  // the one 2-byte entry with scale 1: 03 E8
+    {83, "1,4", 105, 1, 7},     // scale 0.2
+    {104, "3", 133, 1, 3},      // third of the four boxes under one caption
+    {109, "0", 90, 2, 0},       // 2 bytes at 90, a run of its own
+};
+
+} // namespace
+
+class TestParamsEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        const QString sim = QDir(binDir()).filePath(QStringLiteral("vortan-sim"));
+        if (!QFile::exists(sim))
+            QFAIL(qPrintable("vortan-sim is not built: " + sim));
+    }
+
+    void readAllShowsTheControllerMemory()
+    {
+        const QByteArray memory = knownMemory();
+        ParamsWorld w;
+        const QString failure = w.start(memory);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+
+        w.openWindow();
+        QVERIFY(w.window() && w.window()->isVisible());
+        QCOMPARE(w.box(0)->text(), QStringLiteral("-"));
+        QVERIFY2(w.waitAllGreen(), "not every box turned green");
+        // A status poll may still be in flight at opening; then 20 reads, one per tick.
+        QVERIFY2(w.ticksToGreen() <= 21, qPrintable(QString::number(w.ticksToGreen())));
+        w.app->timer1().stop();
+
+        const ParamTable table;
+        for (int i = 0; i < ParamTable::Count; ++i) {
+            const QString expected =
+                shownText(rawAt(memory, table.Address(i), table.Width(i)), table.Scale(i));
+            QVERIFY2(w.box(i)->text() == expected,
+                     qPrintable(QStringLiteral("txt_par_%1: \"%2\", expected \"%3\"")
+                                    .arg(i)
+                                    .arg(w.box(i)->text(), expected)));
+        }
+
+        const QJsonObject counters = w.sim->query(QStringLiteral("stats"));
+        QVERIFY2(!counters.isEmpty(), w.sim->errors().constData());
+        QCOMPARE(requests(counters, "100"), 20);
+        QCOMPARE(requests(counters, "101"), 0);
+        QCOMPARE(readFile(w.memoryPath), memory);
+
+        // At its design size, as on a full-HD screen; the offscreen screen is smaller.
+        w.window()->resize(w.window()->maximumSize());
+        const QString shot = QDir::current().filePath(QStringLiteral("params_window.png"));
+        QVERIFY2(w.window()->grab().save(shot), qPrintable(shot));
+    }
+
+    void writeAllStoresEditsAndTheDeviceAddressLast()
+    {
+        const QByteArray memory = knownMemory();
+        ParamsWorld w;
+        const QString failure = w.start(memory);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        w.openWindow();
+        QVERIFY2(w.waitAllGreen(), "read-all did not complete");
+
+        QByteArray expected = memory;
+        for (const Edit &e : Edits) {
+            w.type(e.index, QString::fromUtf8(e.text));
+            putRaw(expected, e.address, e.width, e.raw);
+        }
+        w.markGreenWait();
+        w.click("cmd_writeall");
+        QVERIFY2(w.messages.shown.isEmpty(), qPrintable(w.messages.shown.value(0).text));
+        // The controller echoes every write, so the last box to turn green is 41's, written
+        // last of all.
+        QVERIFY2(w.waitAllGreen(), "write-all did not complete");
+        QVERIFY2(w.ticksToGreen() <= 23, qPrintable(QString::number(w.ticksToGreen())));
+        w.app->timer1().stop();
+
+        const QByteArray stored = readFile(w.memoryPath);
+        QVERIFY2(stored == expected, qPrintable(differences(stored, expected)));
+        const QJsonObject counters = w.sim->query(QStringLiteral("stats"));
+        QCOMPARE(requests(counters, "100"), 20);
+        QCOMPARE(requests(counters, "101"), 22);
+
+        const QList<QByteArray> writes = w.link->framesOf(FnParamWrite);
+        QCOMPARE(writes.size(), 22);
+        QCOMPARE(writes.last(), withCrc(QByteArray::fromHex("0165003701") +
+                                        QByteArray(1, char(memory.at(DeviceAddressByte)))));
+        for (int f = 0; f < writes.size() - 1; ++f) {
+            const int address = quint8(writes[f].at(2)) * 256 + quint8(writes[f].at(3));
+            const int count = quint8(writes[f].at(4));
+            QVERIFY2(
+                address > DeviceAddressByte || address + count <= DeviceAddressByte,
+                qPrintable(QStringLiteral("run write at %1, %2 bytes").arg(address).arg(count)));
+        }
+
+        w.window()->close();
+        w.app->timer1().start();
+        w.openWindow();
+        QCOMPARE(w.box(26)->text(), QStringLiteral("-"));
+        QVERIFY2(w.waitAllGreen(), "read-back did not complete");
+        w.app->timer1().stop();
+        const ParamTable table;
+        for (int i = 0; i < ParamTable::Count; ++i)
+            QCOMPARE(w.box(i)->text(),
+                     shownText(rawAt(expected, table.Address(i), table.Width(i)), table.Scale(i)));
+    }
+
+    void enterWritesOnlyThatParameter_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("one byte, fraction rounded") << 40 << "12,6" << 54 << QByteArray("\x0D");
+        QTest::newRow("two bytes, scale 0,1") << 99 << "123,4" << 124 << QByteArray("\x04\xD2");
+    }
+
+    void enterWritesOnlyThatParameter()
+    {
+        QFETCH(int, index);
+        QFETCH(QString, text);
+        QFETCH(int, address);
+        QFETCH(QByteArray, bytes);
+
+        const QByteArray memory = knownMemory();
+        ParamsWorld w;
+        const QString failure = w.start(memory);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        w.openWindow();
+        QVERIFY2(w.waitAllGreen(), "read-all did not complete");
+
+        w.type(index, text);
+        QTest::keyClick(w.box(index), Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(w.colour(index), Green, 5000);
+        w.app->timer1().stop();
+
+        QByteArray expected = memory;
+        expected.replace(address, bytes.size(), bytes);
+        const QByteArray stored = readFile(w.memoryPath);
+        QVERIFY2(stored == expected, qPrintable(differences(stored, expected)));
+        QCOMPARE(requests(w.sim->query(QStringLiteral("stats")), "101"), 1);
+        QCOMPARE(w.link->framesOf(FnParamWrite).size(), 1);
+    }
+
+    void writeAllBeforeAnyReplySendsNothing()
+    {
+        const QByteArray memory = knownMemory();
+        ParamsWorld w;
+        const QString failure = w.start(memory);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+
+        w.openWindow();
+        w.click("cmd_writeall");
+        QCOMPARE(w.messages.shown.size(), 1);
+        const QString text = w.messages.shown.first().text;
+        QCOMPARE(w.messages.shown.first().icon, QMessageBox::Critical);
+        QVERIFY2(text.contains(QStringLiteral("111")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("«UA (секц)»")), qPrintable(text));
+
+        // The refused write leaves the read-all running; let it finish so that a write queued
+        // behind it would have reached the controller too.
+        QVERIFY2(w.waitAllGreen(), "read-all did not complete");
+        w.app->timer1().stop();
+        const QJsonObject counters = w.sim->query(QStringLiteral("stats"));
+        QCOMPARE(requests(counters, "100"), 20);
+        QCOMPARE(requests(counters, "101"), 0);
+        QVERIFY(w.link->framesOf(FnParamWrite).isEmpty());
+        QCOMPARE(readFile(w.memoryPath), memory);
+    }
+
+    void fileSaveCompareLoad()
+    {
+        ParamsWorld w;
+        const QString failure = w.start(knownMemory());
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        w.openWindow();
+        QVERIFY2(w.waitAllGreen(), "read-all did not complete");
+        w.app->timer1().stop();
+
+        QTemporaryDir folder;
+        FileBrowser &browser = w.window()->fileBrowser();
+        const QString root = folder.path();
+        browser.setVolumeSource([root] { return QVector<Volume>{{root, {}}}; });
+        browser.start(root);
+        w.window()
+            ->findChild<QLineEdit *>(QStringLiteral("Text3"))
+            ->setText(QStringLiteral("набор.ini"));
+
+        QStringList saved;
+        for (int i = 0; i < ParamTable::Count; ++i)
+            saved << w.box(i)->text();
+        w.click("cmdSaveFile");
+        QVERIFY2(w.messages.shown.isEmpty(), qPrintable(w.messages.shown.value(0).text));
+        QVERIFY(QFile::exists(QDir(root).filePath(QStringLiteral("набор.ini"))));
+        for (int i = 0; i < ParamTable::Count; ++i)
+            QCOMPARE(w.colour(i), FromFile);
+
+        const QList<int> changed{5, 44, 110};
+        for (int i : changed)
+            w.type(i, QStringLiteral("77,7"));
+        // Compare judges numbers: the same number typed without the trailing blank is equal.
+        w.type(18, saved.at(18).trimmed());
+        w.click("cmdCompare");
+        for (int i = 0; i < ParamTable::Count; ++i)
+            QVERIFY2(w.colour(i) == (changed.contains(i) ? FileDiffer : FileEqual),
+                     qPrintable(QStringLiteral("txt_par_%1").arg(i)));
+
+        w.click("cmdReadFile");
+        QVERIFY2(w.messages.shown.isEmpty(), qPrintable(w.messages.shown.value(0).text));
+        for (int i = 0; i < ParamTable::Count; ++i) {
+            QCOMPARE(w.box(i)->text(), saved.at(i));
+            QCOMPARE(w.colour(i), FromFile);
+        }
+        QCOMPARE(requests(w.sim->query(QStringLiteral("stats")), "101"), 0);
+    }
+};
+
+QTEST_MAIN(TestParamsEndToEnd)
+#include "tst_params_endtoend.moc"
