@@ -1,48 +1,56 @@
 #pragma once
 
 #include "modbus/frames.h"
+#include "modbus/requestqueue.h"
+#include "params/filebrowser.h"
+#include "params/paramwindow.h"
+#include "scriptedmessages.h"
 
-#include <QByteArray>
-#include <QColor>
+#include <QLabel>
 #include <QLineEdit>
-#include <QList>
-#include <QPalette>
+#include <QPushButton>
+#include <QTest>
 
 #include <array>
+#include <functional>
+#include <memory>
 
 namespace vortan::test
 {
 
-// A reply frame as the controller sends it: slave 1, function, address, count, data, CRC.
+inline QByteArray bytes(std::initializer_list<int> list)
+{
+    QByteArray b;
+    for (int v : list)
+        b.append(char(v));
+    return b;
+}
+
+inline QByteArray withCrc(QByteArray frame)
+{
+    const quint16 crc = Crc16Modbus(frame);
+    return frame + bytes({crc & 0xFF, crc >> 8});
+}
+
+// A parameter reply from slave 1 as it lies in the receive buffer after `cutAfter` bytes (all
+// when negative); the bytes beyond it stand for an earlier, longer reply that must not be read.
 inline RxBuffer ParamReply(int function, int address, int count, const QByteArray &data,
                            int cutAfter = -1)
 {
-    QByteArray frame;
-    frame.append(char(1));
-    frame.append(char(function));
-    frame.append(char((address >> 8) & 0xFF));
-    frame.append(char(address & 0xFF));
-    frame.append(char(count));
-    frame.append(data);
-    const quint16 crc = Crc16Modbus(frame);
-    frame.append(char(crc & 0xFF));
-    frame.append(char(crc >> 8));
+    const QByteArray frame =
+        withCrc(bytes({1, function, address >> 8, address & 0xFF, count}) + data);
     RxBuffer rx;
-    // Bytes of an earlier, longer reply lie beyond count; a reader must never take them.
     rx.bytes.fill(0xEE);
-    const int n = cutAfter >= 0 ? qMin(cutAfter, int(frame.size())) : int(frame.size());
-    for (int i = 0; i < n; ++i)
-        rx.bytes[size_t(i)] = quint8(frame.at(i));
-    rx.count = n;
+    rx.count = cutAfter >= 0 ? qMin(cutAfter, int(frame.size())) : int(frame.size());
+    std::copy(frame.begin(), frame.begin() + rx.count, rx.bytes.begin());
     return rx;
 }
 
-// The controller's parameter memory as far as the tests need it: answers function 100 with the
-// bytes asked for and stores function 101 data, echoing it back.
+// The controller's parameter memory: answers function 100 with the bytes asked for, stores the
+// data of function 101 and echoes it; no answer to anything else.
 struct FakeParamMemory {
     std::array<quint8, 147> bytes{};
 
-    // Reply to one request frame (slave address first, CRC last); empty for other functions.
     QByteArray answer(const QByteArray &request)
     {
         if (request.size() < 7)
@@ -50,24 +58,17 @@ struct FakeParamMemory {
         const int function = quint8(request.at(1));
         const int address = quint8(request.at(2)) * 256 + quint8(request.at(3));
         const int n = quint8(request.at(4));
-        QByteArray data;
+        QByteArray data = request.mid(5, n);
         if (function == FnParamRead) {
-            for (int k = 0; k < n && address + k < int(bytes.size()); ++k)
-                data.append(char(bytes[size_t(address + k)]));
+            data = QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()))
+                       .mid(address, n);
         } else if (function == FnParamWrite) {
-            data = request.mid(5, n);
             for (int k = 0; k < data.size() && address + k < int(bytes.size()); ++k)
                 bytes[size_t(address + k)] = quint8(data.at(k));
         } else {
             return {};
         }
-        QByteArray reply = request.left(4);
-        reply.append(char(data.size()));
-        reply.append(data);
-        const quint16 crc = Crc16Modbus(reply);
-        reply.append(char(crc & 0xFF));
-        reply.append(char(crc >> 8));
-        return reply;
+        return withCrc(request.left(4) + char(data.size()) + data);
     }
 };
 
@@ -78,52 +79,31 @@ inline QColor baseOf(const QWidget *w)
 
 inline QByteArray slotBytes(const RequestSlot &slot)
 {
-    QByteArray b;
-    for (int i = 0; i <= slot.last && i < RequestSlot::Capacity; ++i)
-        b.append(char(slot.bytes[size_t(i)]));
-    return b;
+    return QByteArray(reinterpret_cast<const char *>(slot.bytes.data()),
+                      qBound(0, slot.last + 1, RequestSlot::Capacity));
 }
 
-inline QByteArray bytes(std::initializer_list<int> list)
-{
-    QByteArray b;
-    for (int v : list)
-        b.append(char(v));
-    return b;
-}
+// Records message boxes; `beforeAnswer` lets a test change the world while a box is up.
+struct HookedMessages : ScriptedMessages {
+    std::function<void()> beforeAnswer;
+    QMessageBox::StandardButton ask(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                                    const QString &text,
+                                    QMessageBox::StandardButtons buttons) override
+    {
+        if (beforeAnswer)
+            beforeAnswer();
+        return ScriptedMessages::ask(parent, icon, title, text, buttons);
+    }
+};
 
-} // namespace vortan::test
-
-#include "modbus/requestqueue.h"
-#include "params/filebrowser.h"
-#include "params/paramwindow.h"
-#include "scriptedmessages.h"
-
-#include <QLabel>
-#include <QPushButton>
-#include <QTest>
-#include <QWidget>
-
-#include <memory>
-
-namespace vortan::test
-{
-
-// A fresh world for the parameters window: its owner, the status line, the request ring and a
-// scripted message box.
+// A fresh parameters window with its owner, the status line, the request ring and scripted boxes.
 struct ParamWorld {
     QWidget owner;
     QLabel *status = new QLabel(&owner);
     RequestQueue queue;
-    ScriptedMessages messages;
-    std::unique_ptr<ParamWindow> window;
-
-    ParamWorld()
-    {
-        status->setObjectName(QStringLiteral("lbl_sys_mes"));
-        window = std::make_unique<ParamWindow>(queue, status, messages, &owner);
-    }
-    ~ParamWorld() { window.reset(); }
+    HookedMessages messages;
+    std::unique_ptr<ParamWindow> window =
+        std::make_unique<ParamWindow>(queue, status, messages, &owner);
 
     template <typename T = QWidget>
     T *find(const QString &name) const
@@ -134,6 +114,19 @@ struct ParamWorld {
     void click(const char *button)
     {
         QTest::mouseClick(find<QPushButton>(QString::fromLatin1(button)), Qt::LeftButton);
+    }
+    void setAllBoxes(const QString &text)
+    {
+        for (int i = 0; i < ParamTable::Count; ++i)
+            box(i)->setText(text);
+    }
+    bool allColoured(const QColor &colour) const
+    {
+        for (int i = 0; i < ParamTable::Count; ++i) {
+            if (baseOf(box(i)) != colour)
+                return false;
+        }
+        return true;
     }
     // Points the file browser at one folder standing in for a drive.
     void browseIn(const QString &folder)

