@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
 
@@ -248,6 +249,27 @@ private slots:
 
         params->trigger();
         QCOMPARE(w.app->mainWindow().findChildren<vortan::ParamWindow *>().size(), 1);
+    }
+
+    // Every tick rewrites the status line, so a parameter refused on Enter must stay noted
+    // there for a while or the engineer never sees why nothing was written.
+    void parameterRefusedOnEnterStaysNoted()
+    {
+        World w;
+        QVERIFY(w.app->start(false));
+        w.find<QAction>("mnu_param")->trigger();
+        const int waiting = w.app->queue().waiting();
+        auto *box = w.app->paramWindow()->findChild<QLineEdit *>(QStringLiteral("txt_par_40"));
+        QVERIFY(box);
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(w.app->queue().waiting(), waiting);
+        w.app->ExchangeTick();
+        QVERIFY2(w.status().startsWith(NoReply) &&
+                     w.status().contains(QStringLiteral("не записан")),
+                 qPrintable(w.status()));
+        for (int i = 0; i < 60; ++i)
+            w.app->ExchangeTick();
+        QCOMPARE(w.status(), NoReply);
     }
 };
 
