@@ -1,5 +1,4 @@
 #include "config/appconfig.h"
-#include "config/inifile.h"
 #include "scriptedmessages.h"
 
 #include <QApplication>
@@ -9,16 +8,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
+
 using vortan::AppConfig;
-using vortan::ReadIniValue;
 using vortan::test::ScriptedMessages;
 
 namespace
 {
-
-const QString LoadText = QStringLiteral("Ошибка открытия файла тп.ini для чтения\r\n");
-const QString SaveText = QStringLiteral("Ошибка открытия файла тп.ini для записи");
-const QString Title = QStringLiteral("Ошибка открытия файла ");
 
 QByteArray readFile(const QString &path)
 {
@@ -32,39 +28,43 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-// Records the text of lbl_sys_mes at every paint, i.e. what the operator could see.
-class PaintedTexts : public QObject
+// The one box of a failed read or write of the configuration file, exactly as the user sees it.
+void verifyErrorBox(const ScriptedMessages &messages, const QString &text)
+{
+    QCOMPARE(messages.shown.size(), 1);
+    const ScriptedMessages::Box &box = messages.shown.first();
+    QCOMPARE(box.text, text);
+    QCOMPARE(box.title, QStringLiteral("Ошибка открытия файла "));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.buttons, QMessageBox::Retry | QMessageBox::Cancel);
+}
+
+// lbl_sys_mes that records its text at every paint, i.e. what the operator could see.
+class StatusLine : public QLabel
 {
 public:
-    explicit PaintedTexts(QLabel *label) : m_label(label) { label->installEventFilter(this); }
-    QStringList texts;
+    using QLabel::QLabel;
+    QStringList painted;
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
+    void paintEvent(QPaintEvent *event) override
     {
-        if (watched == m_label && event->type() == QEvent::Paint)
-            texts.append(m_label->text());
-        return false;
+        painted.append(text());
+        QLabel::paintEvent(event);
     }
-
-private:
-    QLabel *m_label;
 };
 
-// Answers the read-error box with Retry after putting `fixed` into the file, as an operator who
-// corrected the file in an editor would.
+// Runs `beforeAnswer` while a box is up, as an operator who fixes the file in an editor would.
 class FixingMessages : public ScriptedMessages
 {
 public:
-    QString path;
-    QByteArray fixed;
+    std::function<void()> beforeAnswer = [] {};
     QMessageBox::StandardButton ask(QWidget *parent, QMessageBox::Icon icon, const QString &title,
                                     const QString &text,
                                     QMessageBox::StandardButtons buttons) override
     {
-        ScriptedMessages::ask(parent, icon, title, text, buttons);
-        writeFile(path, fixed);
-        return QMessageBox::Retry;
+        beforeAnswer();
+        return ScriptedMessages::ask(parent, icon, title, text, buttons);
     }
 };
 
@@ -77,140 +77,82 @@ class TestAppConfig : public QObject
     struct World {
         QTemporaryDir dir;
         quint8 portNumber = 77;
-        ScriptedMessages messages;
+        FixingMessages messages;
         QWidget window;
-        QLabel *status = new QLabel(&window);
+        StatusLine *status = new StatusLine(&window);
         QComboBox *slaves = new QComboBox(&window);
         AppConfig config{dir.path(), portNumber, messages, status, slaves, &window};
-        World()
-        {
-            status->setObjectName(QStringLiteral("lbl_sys_mes"));
-            status->setText(QStringLiteral("-"));
-            slaves->setObjectName(QStringLiteral("cmb_slad"));
-        }
-        QString file() const { return config.filePath(); }
+        World() { status->setText(QStringLiteral("-")); }
+        QString file() const { return dir.filePath(QStringLiteral("тп.ini")); }
     };
 
 private slots:
+    // With no cmb_slad selection yet, the first start stores MBSLAD=-1.
     void firstStartCreatesFile()
     {
         World w;
-        QVERIFY(w.dir.isValid());
-        QVERIFY(!QFile::exists(w.file()));
         w.config.LoadConfig();
         QCOMPARE(w.portNumber, quint8(1));
-        QVERIFY(QFile::exists(w.file()));
-        QCOMPARE(QFileInfo(w.file()).fileName(), QStringLiteral("тп.ini"));
-        QCOMPARE(ReadIniValue(w.file(), QStringLiteral("PC config"), QStringLiteral("COM"), "x"),
-                 QStringLiteral("1"));
-        QCOMPARE(
-            ReadIniValue(w.file(), QStringLiteral("VRT config"), QStringLiteral("MBSLAD"), "x"),
-            QStringLiteral("-1"));
+        QCOMPARE(readFile(w.file()), "[PC config]\r\nCOM=1\r\n\r\n[VRT config]\r\nMBSLAD=-1\r\n");
         QCOMPARE(w.status->text(), QString());
         QVERIFY(w.messages.shown.isEmpty());
     }
 
-    void readsPortAndLeavesFileAlone_data()
+    // The file is only read; a value that is no port number gets the read-error box, and Cancel
+    // keeps port 1.
+    void loadReadsThePort_data()
     {
-        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("lines");
         QTest::addColumn<int>("port");
-        QTest::newRow("COM 5") << QByteArray("[PC config]\r\nCOM=5\r\n[VRT config]\r\nMBSLAD=9\r\n")
-                               << 5;
-        QTest::newRow("COM 0 loads, fails later at opening")
-            << QByteArray("[PC config]\nCOM=0\n") << 0;
-        QTest::newRow("COM 255 largest") << QByteArray("[PC config]\r\nCOM=255\r\n") << 255;
-        QTest::newRow("blanks around the value")
-            << QByteArray("[PC config]\r\nCOM =  12 \r\n") << 12;
-        QTest::newRow("key missing") << QByteArray("[PC config]\r\nBAUD=9600\r\n") << 1;
-        QTest::newRow("section missing") << QByteArray("[Other]\r\nCOM=9\r\n") << 1;
-        QTest::newRow("empty file") << QByteArray() << 1;
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("COM 5") << QByteArray("COM=5\r\n[VRT config]\r\nMBSLAD=9") << 5 << false;
+        QTest::newRow("COM 0 loads, fails later at opening") << QByteArray("COM=0") << 0 << false;
+        QTest::newRow("COM 255 largest") << QByteArray("COM=255") << 255 << false;
+        QTest::newRow("blanks around the value") << QByteArray("COM =  12 ") << 12 << false;
+        QTest::newRow("key missing") << QByteArray("BAUD=9600") << 1 << false;
+        QTest::newRow("negative") << QByteArray("COM=-1") << 1 << true;
+        QTest::newRow("just above a byte") << QByteArray("COM=256") << 1 << true;
+        QTest::newRow("empty") << QByteArray("COM=") << 1 << true;
+        QTest::newRow("fraction") << QByteArray("COM=1.5") << 1 << true;
+        QTest::newRow("number then text") << QByteArray("COM=3com") << 1 << true;
+        QTest::newRow("huge") << QByteArray("COM=99999999999999999999") << 1 << true;
     }
-
-    void readsPortAndLeavesFileAlone()
+    void loadReadsThePort()
     {
-        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, lines);
         QFETCH(int, port);
+        QFETCH(bool, refused);
         World w;
-        QVERIFY(writeFile(w.file(), content));
-        w.config.LoadConfig();
-        QCOMPARE(int(w.portNumber), port);
-        QCOMPARE(readFile(w.file()), content);
-        QVERIFY(w.messages.shown.isEmpty());
-        QCOMPARE(w.status->text(), QString());
-    }
-
-    void badPortValueAsksAndCancelKeepsOne_data()
-    {
-        QTest::addColumn<QByteArray>("value");
-        QTest::newRow("letters") << QByteArray("abc");
-        QTest::newRow("negative") << QByteArray("-1");
-        QTest::newRow("above a byte") << QByteArray("300");
-        QTest::newRow("just above a byte") << QByteArray("256");
-        QTest::newRow("empty") << QByteArray("");
-        QTest::newRow("fraction") << QByteArray("1.5");
-        QTest::newRow("hexadecimal") << QByteArray("0x10");
-        QTest::newRow("number then text") << QByteArray("3com");
-        QTest::newRow("huge") << QByteArray("99999999999999999999");
-    }
-
-    void badPortValueAsksAndCancelKeepsOne()
-    {
-        QFETCH(QByteArray, value);
-        World w;
-        const QByteArray content = "[PC config]\r\nCOM=" + value + "\r\n";
+        const QByteArray content = "[PC config]\r\n" + lines + "\r\n";
         QVERIFY(writeFile(w.file(), content));
         w.messages.answers = {QMessageBox::Cancel};
         w.config.LoadConfig();
-        QCOMPARE(w.portNumber, quint8(1));
-        QCOMPARE(w.messages.shown.size(), 1);
-        const auto &box = w.messages.shown.first();
-        QCOMPARE(box.text, LoadText);
-        QCOMPARE(box.title, Title);
-        QCOMPARE(box.icon, QMessageBox::Critical);
-        QCOMPARE(box.buttons, QMessageBox::Retry | QMessageBox::Cancel);
+        QCOMPARE(int(w.portNumber), port);
+        if (refused)
+            verifyErrorBox(w.messages,
+                           QStringLiteral("Ошибка открытия файла тп.ini для чтения\r\n"));
+        else
+            QVERIFY(w.messages.shown.isEmpty());
         QCOMPARE(readFile(w.file()), content);
-    }
-
-    void retryRereadsUntilCancel()
-    {
-        World w;
-        QVERIFY(writeFile(w.file(), "[PC config]\r\nCOM=abc\r\n"));
-        w.messages.answers = {QMessageBox::Retry, QMessageBox::Retry, QMessageBox::Cancel};
-        w.config.LoadConfig();
-        QCOMPARE(w.messages.shown.size(), 3);
-        QCOMPARE(w.portNumber, quint8(1));
-    }
-
-    void retryAcceptsCorrectedFile()
-    {
-        World w;
-        FixingMessages messages;
-        AppConfig config(w.dir.path(), w.portNumber, messages, w.status, w.slaves, &w.window);
-        messages.path = config.filePath();
-        messages.fixed = "[PC config]\r\nCOM=7\r\n";
-        QVERIFY(writeFile(config.filePath(), "[PC config]\r\nCOM=abc\r\n"));
-        config.LoadConfig();
-        QCOMPARE(messages.shown.size(), 1);
-        QCOMPARE(w.portNumber, quint8(7));
-    }
-
-    void saveWritesPortAndSlaveAddress()
-    {
-        World w;
-        for (int i = 0; i <= 127; ++i)
-            w.slaves->addItem(QString::number(i));
-        w.slaves->setCurrentIndex(17);
-        w.portNumber = 3;
-        w.config.SaveConfig();
-        QCOMPARE(ReadIniValue(w.file(), QStringLiteral("PC config"), QStringLiteral("COM"), "x"),
-                 QStringLiteral("3"));
-        QCOMPARE(
-            ReadIniValue(w.file(), QStringLiteral("VRT config"), QStringLiteral("MBSLAD"), "x"),
-            QStringLiteral("17"));
         QCOMPARE(w.status->text(), QString());
     }
 
-    void unrelatedContentSurvivesSave()
+    // Retry reads the file again: still bad, a second box; corrected meanwhile, its port.
+    void retryRereadsTheCorrectedFile()
+    {
+        World w;
+        QVERIFY(writeFile(w.file(), "[PC config]\r\nCOM=abc\r\n"));
+        w.messages.answers = {QMessageBox::Retry, QMessageBox::Retry};
+        w.messages.beforeAnswer = [&] {
+            if (!w.messages.shown.isEmpty())
+                writeFile(w.file(), "[PC config]\r\nCOM=7\r\n");
+        };
+        w.config.LoadConfig();
+        QCOMPARE(w.messages.shown.size(), 2);
+        QCOMPARE(w.portNumber, quint8(7));
+    }
+
+    void saveWritesPortAndSlaveAddressKeepingTheRest()
     {
         World w;
         const QByteArray before = "; service PC at the switchboard\r\n"
@@ -224,58 +166,45 @@ private slots:
                                   "MBSLAD=4\r\n"
                                   "Note=keep me\r\n";
         QVERIFY(writeFile(w.file(), before));
-        w.slaves->addItems({QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")});
-        w.slaves->setCurrentIndex(2);
-        w.portNumber = 9;
+        for (int i = 0; i <= 127; ++i)
+            w.slaves->addItem(QString::number(i));
+        w.slaves->setCurrentIndex(17);
+        w.portNumber = 3;
         w.config.SaveConfig();
-
-        QByteArray expected = before;
-        expected.replace("COM=5\r\n", "COM=9\r\n");
-        expected.replace("MBSLAD=4\r\n", "MBSLAD=2\r\n");
-        QCOMPARE(readFile(w.file()), expected);
+        QCOMPARE(readFile(w.file()), QByteArray(before)
+                                         .replace("COM=5\r\n", "COM=3\r\n")
+                                         .replace("MBSLAD=4\r\n", "MBSLAD=17\r\n"));
+        QCOMPARE(w.status->text(), QString());
     }
 
+    // The file is read and written before the event loop runs; the texts must still be painted.
     void statusTextsArePaintedWhileWorking()
     {
         World w;
         w.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.window));
-        PaintedTexts painted(w.status);
         QVERIFY(writeFile(w.file(), "[PC config]\r\nCOM=4\r\n"));
         w.config.LoadConfig();
-        QVERIFY2(painted.texts.contains(QStringLiteral("Чтение конфигурации")),
-                 qPrintable(painted.texts.join('|')));
-        painted.texts.clear();
         w.config.SaveConfig();
-        QVERIFY2(painted.texts.contains(QStringLiteral("Сохранение конфигурации")),
-                 qPrintable(painted.texts.join('|')));
+        const QStringList &painted = w.status->painted;
+        QVERIFY2(painted.contains(QStringLiteral("Чтение конфигурации")) &&
+                     painted.contains(QStringLiteral("Сохранение конфигурации")),
+                 qPrintable(painted.join('|')));
         QCOMPARE(w.status->text(), QString());
     }
 
+    // Also at a first start in such a folder: the port stays 1 after Cancel.
     void unwritableFolderAsksRetryOrCancel()
     {
         World w;
-        const QString missing = w.dir.filePath(QStringLiteral("gone"));
-        ScriptedMessages messages;
-        messages.answers = {QMessageBox::Cancel};
-        quint8 port = 6;
-        AppConfig config(missing, port, messages, w.status, w.slaves, &w.window);
-        config.SaveConfig();
-        QCOMPARE(messages.shown.size(), 1);
-        QCOMPARE(messages.shown.first().text, SaveText);
-        QCOMPARE(messages.shown.first().title, Title);
-        QCOMPARE(messages.shown.first().buttons, QMessageBox::Retry | QMessageBox::Cancel);
-        QCOMPARE(messages.shown.first().icon, QMessageBox::Critical);
-        QCOMPARE(w.status->text(), QString());
-        QVERIFY(!QFile::exists(config.filePath()));
-
-        // At a first start in such a folder the port stays 1 after Cancel.
-        messages.shown.clear();
-        messages.answers = {QMessageBox::Cancel};
+        w.messages.answers = {QMessageBox::Cancel};
+        AppConfig config(w.dir.filePath(QStringLiteral("gone")), w.portNumber, w.messages, w.status,
+                         w.slaves, &w.window);
         config.LoadConfig();
-        QCOMPARE(port, quint8(1));
-        QCOMPARE(messages.shown.size(), 1);
-        QCOMPARE(messages.shown.first().text, SaveText);
+        QCOMPARE(w.portNumber, quint8(1));
+        verifyErrorBox(w.messages, QStringLiteral("Ошибка открытия файла тп.ini для записи"));
+        QVERIFY(!QFile::exists(config.filePath()));
+        QCOMPARE(w.status->text(), QString());
     }
 };
 

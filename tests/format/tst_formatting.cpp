@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 using namespace vortan;
@@ -16,31 +17,22 @@ constexpr qint32 kIntMax = std::numeric_limits<qint32>::max();
 constexpr qint32 kIntMin = std::numeric_limits<qint32>::min();
 constexpr double kDoubleMax = std::numeric_limits<double>::max();
 
-// Shortest text of the integer m / 10^decimals, built with integer arithmetic only.
-QString integerOracle(qint64 m, int decimals)
+// Shown text of k / divisor rounded half to even at `decimals` places, in integers only, where
+// no floating-point noise exists.
+QString integerOracle(qint64 k, qint64 divisor, int decimals)
 {
+    qint64 m = k / divisor;
+    const qint64 twice = 2 * std::abs(k % divisor);
+    if (twice > divisor || (twice == divisor && m % 2 != 0))
+        m += k < 0 ? -1 : 1;
     qint64 pow10 = 1;
     for (int i = 0; i < decimals; ++i)
         pow10 *= 10;
-    const qint64 magnitude = m < 0 ? -m : m;
-    QString frac = QString::number(magnitude % pow10).rightJustified(decimals, u'0');
+    QString frac = QString::number(std::abs(m) % pow10).rightJustified(decimals, u'0');
     while (frac.endsWith(u'0'))
         frac.chop(1);
-    QString text = (m < 0 ? QStringLiteral("-") : QString()) + QString::number(magnitude / pow10);
-    if (!frac.isEmpty())
-        text += u',' + frac;
-    return text + u' ';
-}
-
-// k / divisor rounded half to even, in integers.
-qint64 halfEvenQuotient(qint64 k, qint64 divisor)
-{
-    qint64 q = k / divisor;
-    const qint64 r = k % divisor;
-    const qint64 twice = 2 * (r < 0 ? -r : r);
-    if (twice > divisor || (twice == divisor && q % 2 != 0))
-        q += k < 0 ? -1 : 1;
-    return q;
+    const QString whole = (m < 0 ? "-" : "") + QString::number(std::abs(m) / pow10);
+    return whole + (frac.isEmpty() ? QString() : u',' + frac) + u' ';
 }
 
 } // namespace
@@ -53,320 +45,221 @@ private slots:
     void init() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
     void cleanupTestCase() { QLocale::setDefault(QLocale::c()); }
 
-    void formatScaled_data();
-    void formatScaled();
-    void formatScaledEnglish_data() { formatScaled_data(); }
-    void formatScaledEnglish();
-    void formatScaledMatchesIntegerRounding();
-    void formatScaledReadsBack();
-    void parseNumber_data();
-    void parseNumber();
-    void parseNumberMatchesQtOnPlainNumbers();
-    void hexPadded_data();
-    void hexPadded();
-    void roundHalfAwayAgainstDisplay_data();
-    void roundHalfAwayAgainstDisplay();
-    void parseScaledClamped_data();
-    void parseScaledClamped();
-};
+    void formatScaled_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("decimals");
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("voltage 230.5") << 2305.0 << 1 << 0.1 << QString() << "230,5 ";
+        QTest::newRow("unit after one blank") << 125.0 << 1 << 0.1 << QString("кВт") << "12,5 кВт";
+        QTest::newRow("u32 maximum in thousandths, no grouping")
+            << 4294967295.0 << 3 << 0.001 << QString() << "4294967,295 ";
+        QTest::newRow("s32 minimum in tenths")
+            << -2147483648.0 << 1 << 0.1 << QString() << "-214748364,8 ";
+        QTest::newRow("tie at sixth place") << 0.0000015 << 6 << 1.0 << QString() << "0,000002 ";
+        QTest::newRow("decimals above 6 act as 6")
+            << 1.23456789 << 9 << 1.0 << QString() << "1,234568 ";
+        QTest::newRow("negative decimals act as 0") << 2.6 << -3 << 1.0 << QString() << "3 ";
+    }
+    void formatScaled()
+    {
+        QFETCH(double, value);
+        QFETCH(int, decimals);
+        QFETCH(double, scale);
+        QFETCH(QString, unit);
+        QFETCH(QString, expected);
+        QCOMPARE(FormatScaled(value, decimals, scale, unit), expected);
+        QLocale::setDefault(QLocale::c());
+        QCOMPARE(FormatScaled(value, decimals, scale, unit), expected.replace(u',', u'.'));
+    }
 
-void TestFormatting::formatScaled_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<int>("decimals");
-    QTest::addColumn<double>("scale");
-    QTest::addColumn<QString>("unit");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("voltage 230.5") << 2305.0 << 1 << 0.1 << ""
-                                   << "230,5 ";
-    QTest::newRow("whole number has no separator") << 2300.0 << 1 << 0.1 << ""
-                                                   << "230 ";
-    QTest::newRow("percent unit") << 125.0 << 1 << 0.1 << "%"
-                                  << "12,5 %";
-    QTest::newRow("small negative") << -5.0 << 3 << 0.001 << ""
-                                    << "-0,005 ";
-    QTest::newRow("tie 2.25 goes down to even") << 2.25 << 1 << 1.0 << ""
-                                                << "2,2 ";
-    QTest::newRow("tie 2.75 goes up to even") << 2.75 << 1 << 1.0 << ""
-                                              << "2,8 ";
-    QTest::newRow("tie -2.5 to even") << -2.5 << 0 << 1.0 << ""
-                                      << "-2 ";
-    QTest::newRow("tie 230.5 at no places") << 2305.0 << 0 << 0.1 << ""
-                                            << "230 ";
-    QTest::newRow("tie 231.5 at no places") << 2315.0 << 0 << 0.1 << ""
-                                            << "232 ";
-    QTest::newRow("noise below 1.005 is a tie") << 1005.0 << 2 << 0.001 << ""
-                                                << "1 ";
-    QTest::newRow("noise below 1.015 is a tie") << 1015.0 << 2 << 0.001 << ""
-                                                << "1,02 ";
-    QTest::newRow("noise above 49.99") << 4999.0 << 2 << 0.01 << ""
-                                       << "49,99 ";
-    QTest::newRow("trailing zeros dropped") << 5000.0 << 2 << 0.01 << ""
-                                            << "50 ";
-    QTest::newRow("carry into new digit") << 9995.0 << 1 << 0.01 << ""
-                                          << "100 ";
-    QTest::newRow("rounds to zero without minus") << -0.4 << 0 << 1.0 << ""
-                                                  << "0 ";
-    QTest::newRow("negative tie to zero without minus") << -5.0 << 3 << 0.0001 << ""
-                                                        << "0 ";
-    QTest::newRow("negative just past tie") << -6.0 << 3 << 0.0001 << ""
-                                            << "-0,001 ";
-    QTest::newRow("zero") << 0.0 << 2 << 0.1 << ""
-                          << "0 ";
-    QTest::newRow("u32 maximum, no grouping") << 4294967295.0 << 0 << 1.0 << ""
-                                              << "4294967295 ";
-    QTest::newRow("u32 maximum in thousandths") << 4294967295.0 << 3 << 0.001 << ""
-                                                << "4294967,295 ";
-    QTest::newRow("s32 minimum in tenths") << -2147483648.0 << 1 << 0.1 << ""
-                                           << "-214748364,8 ";
-    QTest::newRow("six places") << 123.456789 << 6 << 1.0 << ""
-                                << "123,456789 ";
-    QTest::newRow("tie at sixth place") << 0.0000015 << 6 << 1.0 << ""
-                                        << "0,000002 ";
-    QTest::newRow("decimals above 6 act as 6") << 1.23456789 << 9 << 1.0 << ""
-                                               << "1,234568 ";
-    QTest::newRow("negative decimals act as 0") << 2.6 << -3 << 1.0 << ""
-                                                << "3 ";
-    QTest::newRow("Cyrillic unit") << 150.0 << 1 << 0.1 << "кВт"
-                                   << "15 кВт";
-}
-
-void TestFormatting::formatScaled()
-{
-    QFETCH(double, value);
-    QFETCH(int, decimals);
-    QFETCH(double, scale);
-    QFETCH(QString, unit);
-    QFETCH(QString, expected);
-    QCOMPARE(FormatScaled(value, decimals, scale, unit), expected);
-}
-
-void TestFormatting::formatScaledEnglish()
-{
-    QLocale::setDefault(QLocale::c());
-    QFETCH(double, value);
-    QFETCH(int, decimals);
-    QFETCH(double, scale);
-    QFETCH(QString, unit);
-    QFETCH(QString, expected);
-    QCOMPARE(FormatScaled(value, decimals, scale, unit), expected.replace(u',', u'.'));
-
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    QCOMPARE(FormatScaled(value, decimals, scale, unit), expected);
-}
-
-// Every raw value k of a register shown at a coarser precision than its scale, compared with
-// rounding done in integers, where no floating-point noise exists.
-void TestFormatting::formatScaledMatchesIntegerRounding()
-{
-    const struct {
-        double scale;
-        int decimals;
-        qint64 divisor;
-    } cases[] = {{0.1, 0, 10}, {0.01, 1, 10}, {0.001, 2, 10}, {0.001, 1, 100}, {0.01, 0, 100}};
-    for (const auto &c : cases) {
-        for (qint64 k = -20000; k <= 20000; ++k) {
-            const QString expected = integerOracle(halfEvenQuotient(k, c.divisor), c.decimals);
-            const QString shown = FormatScaled(double(k), c.decimals, c.scale, QString());
-            if (shown != expected)
-                QFAIL(qPrintable(QStringLiteral("%1 x %2 at %3 places: %4, expected %5")
-                                     .arg(k)
-                                     .arg(c.scale)
-                                     .arg(c.decimals)
-                                     .arg(shown, expected)));
+    // Every raw value of a register shown coarser than its scale, including every tie that the
+    // float noise of value * scale pushes off the half, against rounding done in integers.
+    void formatScaledMatchesIntegerRounding()
+    {
+        const struct {
+            double scale;
+            int decimals;
+            qint64 divisor;
+        } cases[] = {{0.1, 0, 10}, {0.01, 1, 10}, {0.001, 2, 10}, {0.001, 1, 100}, {0.01, 0, 100}};
+        for (const auto &c : cases) {
+            for (qint64 k = -20000; k <= 20000; ++k) {
+                const QString expected = integerOracle(k, c.divisor, c.decimals);
+                const QString shown = FormatScaled(double(k), c.decimals, c.scale, QString());
+                if (shown != expected)
+                    QFAIL(qPrintable(QStringLiteral("%1 x %2: %3, expected %4")
+                                         .arg(k)
+                                         .arg(c.scale)
+                                         .arg(shown, expected)));
+            }
         }
     }
-}
 
-// Whatever double comes in, the text is a number within half a unit of the last place.
-void TestFormatting::formatScaledReadsBack()
-{
-    QRandomGenerator random(20240611);
-    for (int n = 0; n < 20000; ++n) {
-        const double value =
-            (random.generateDouble() - 0.5) * std::pow(10.0, random.bounded(-8, 12));
-        const int decimals = random.bounded(0, 7);
-        const QString text = FormatScaled(value, decimals, 1.0, QStringLiteral("В"));
-        QVERIFY2(text.endsWith(QStringLiteral(" В")), qPrintable(text));
-        QVERIFY2(!text.startsWith(QStringLiteral("-0 ")), qPrintable(text));
-        const double back = ParseNumber(text);
-        const double tolerance = 0.5 * std::pow(10.0, -decimals) + std::fabs(value) * 1e-14;
-        QVERIFY2(std::fabs(back - value) <= tolerance,
-                 qPrintable(QStringLiteral("%1 -> %2").arg(value, 0, 'g', 17).arg(text)));
+    // Whatever double comes in, the text is a number within half a unit of the last place.
+    void formatScaledReadsBack()
+    {
+        QRandomGenerator random(20240611);
+        for (int n = 0; n < 20000; ++n) {
+            const double value =
+                (random.generateDouble() - 0.5) * std::pow(10.0, random.bounded(-8, 12));
+            const int decimals = random.bounded(0, 7);
+            const QString text = FormatScaled(value, decimals, 1.0, QStringLiteral("В"));
+            const double tolerance = 0.5 * std::pow(10.0, -decimals) + std::fabs(value) * 1e-14;
+            QVERIFY2(text.endsWith(QStringLiteral(" В")) && !text.startsWith(u"-0 ") &&
+                         std::fabs(ParseNumber(text) - value) <= tolerance,
+                     qPrintable(QStringLiteral("%1 -> %2").arg(value, 0, 'g', 17).arg(text)));
+        }
+        for (const double odd : {std::numeric_limits<double>::infinity(), std::nan(""), kDoubleMax,
+                                 std::numeric_limits<double>::denorm_min()})
+            QVERIFY(FormatScaled(odd, 6, 10.0, QStringLiteral("%")).endsWith(QStringLiteral(" %")));
     }
-    for (const double odd : {std::numeric_limits<double>::infinity(), std::nan(""), kDoubleMax,
-                             std::numeric_limits<double>::denorm_min()})
-        QVERIFY(FormatScaled(odd, 6, 10.0, QStringLiteral("%")).endsWith(QStringLiteral(" %")));
-}
 
-void TestFormatting::parseNumber_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<double>("expected");
-
-    QTest::newRow("comma and percent") << "12,5 %" << 12.5;
-    QTest::newRow("leading blank") << " 7" << 7.0;
-    QTest::newRow("letters only") << "abc" << 0.0;
-    QTest::newRow("only first comma becomes point") << "1,2,3" << 1.2;
-    QTest::newRow("shown value with blank") << "230,5 " << 230.5;
-    QTest::newRow("blanks tabs line feeds inside") << " - 1 2\t.\n5 " << -12.5;
-    QTest::newRow("carriage return ends the number") << "1\r2" << 1.0;
-    QTest::newRow("two signs") << "--5" << 0.0;
-    QTest::newRow("sign only") << "-" << 0.0;
-    QTest::newRow("empty") << "" << 0.0;
-    QTest::newRow("point only") << "." << 0.0;
-    QTest::newRow("second point ends the number") << "1.2.5" << 1.2;
-    QTest::newRow("comma then point") << "3,4.5" << 3.4;
-    QTest::newRow("percent first") << "%50" << 0.0;
-    QTest::newRow("comma after percent is cut") << "50%,5" << 50.0;
-    QTest::newRow("Cyrillic letter ends the number") << "5м" << 5.0;
-    QTest::newRow("exponent E") << "1.5E3" << 1500.0;
-    QTest::newRow("exponent D") << "1.5d3" << 1500.0;
-    QTest::newRow("negative exponent") << "2e-2" << 0.02;
-    QTest::newRow("exponent without digits") << "1e+" << 1.0;
-    QTest::newRow("overflowing exponent saturates") << "1e999" << kDoubleMax;
-    QTest::newRow("exponent of many digits") << "1e99999999999999999999" << kDoubleMax;
-    QTest::newRow("underflow gives zero") << "1e-999" << 0.0;
-    QTest::newRow("400 nines saturate") << QString(400, u'9') << kDoubleMax;
-    QTest::newRow("long fraction with tiny exponent") << "0." + QString(400, u'0') + "1" << 0.0;
-    QTest::newRow("many digits times small exponent") << QString(400, u'1') + "e-399" << 10.0 / 9.0;
-    QTest::newRow("hex 4 digits CBD0") << "&HCBD0" << -13360.0;
-    QTest::newRow("hex 4 digits F1A5") << "&HF1A5" << -3675.0;
-    QTest::newRow("hex 4 digits AD5E") << "&HAD5E" << -21154.0;
-    QTest::newRow("hex lower case") << "&hff" << 255.0;
-    QTest::newRow("hex FFFF is -1") << "&HFFFF" << -1.0;
-    QTest::newRow("hex 5 digits is 32-bit") << "&H0FFFF" << 65535.0;
-    QTest::newRow("hex 8 digits all ones") << "&HFFFFFFFF" << -1.0;
-    QTest::newRow("hex 32-bit minimum") << "&H80000000" << -2147483648.0;
-    QTest::newRow("hex leading zeros beyond 8 digits") << "&H00000000FFFF" << 65535.0;
-    QTest::newRow("hex 9 digits plain value") << "&H123456789" << 4886718345.0;
-    QTest::newRow("hex very long saturates") << "&H" + QString(300, u'F') << kDoubleMax;
-    QTest::newRow("hex without digits") << "&H" << 0.0;
-    QTest::newRow("hex stops at non-digit") << "&H1G" << 1.0;
-    QTest::newRow("hex after blanks") << " &H 1F" << 31.0;
-    QTest::newRow("hex with comma") << "&H1,5" << 1.0;
-}
-
-void TestFormatting::parseNumber()
-{
-    QFETCH(QString, text);
-    QFETCH(double, expected);
-    QCOMPARE(ParseNumber(text), expected);
-}
-
-void TestFormatting::parseNumberMatchesQtOnPlainNumbers()
-{
-    QRandomGenerator random(7);
-    const QLocale c = QLocale::c();
-    for (int n = 0; n < 5000; ++n) {
-        const double value =
-            (random.generateDouble() - 0.5) * std::pow(10.0, random.bounded(-30, 30));
-        const QString text = QString::number(value, 'g', random.bounded(1, 18));
-        bool ok = false;
-        const double expected = c.toDouble(text, &ok);
-        QVERIFY(ok);
-        QVERIFY2(ParseNumber(text) == expected, qPrintable(text));
+    void parseNumber_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("comma and percent") << "12,5 %" << 12.5;
+        QTest::newRow("leading blank") << " 7" << 7.0;
+        QTest::newRow("letters only") << "abc" << 0.0;
+        QTest::newRow("only first comma becomes point") << "1,2,3" << 1.2;
+        QTest::newRow("comma then point") << "3,4.5" << 3.4;
+        QTest::newRow("blanks tabs line feeds inside") << " - 1 2\t.\n5 " << -12.5;
+        QTest::newRow("carriage return ends the number") << "1\r2" << 1.0;
+        QTest::newRow("two signs") << "--5" << 0.0;
+        QTest::newRow("empty") << "" << 0.0;
+        QTest::newRow("point only") << "." << 0.0;
+        QTest::newRow("comma after percent is cut") << "50%,5" << 50.0;
+        QTest::newRow("Cyrillic letter ends the number") << QStringLiteral("5м") << 5.0;
+        QTest::newRow("exponent E") << "1.5E3" << 1500.0;
+        QTest::newRow("exponent D") << "1.5d3" << 1500.0;
+        QTest::newRow("exponent without digits") << "1e+" << 1.0;
+        QTest::newRow("overflowing exponent saturates") << "1e999" << kDoubleMax;
+        QTest::newRow("exponent of many digits") << "1e99999999999999999999" << kDoubleMax;
+        QTest::newRow("underflow gives zero") << "1e-999" << 0.0;
+        QTest::newRow("400 nines saturate") << QString(400, u'9') << kDoubleMax;
+        QTest::newRow("long fraction with tiny exponent") << "0." + QString(400, u'0') + "1" << 0.0;
+        QTest::newRow("many digits times small exponent")
+            << QString(400, u'1') + "e-399" << 10.0 / 9.0;
+        QTest::newRow("hex command word CBD0") << "&HCBD0" << -13360.0;
+        QTest::newRow("hex lower case") << "&hff" << 255.0;
+        QTest::newRow("hex FFFF is -1") << "&HFFFF" << -1.0;
+        QTest::newRow("hex 5 digits is 32-bit") << "&H0FFFF" << 65535.0;
+        QTest::newRow("hex 8 digits all ones") << "&HFFFFFFFF" << -1.0;
+        QTest::newRow("hex leading zeros beyond 8 digits") << "&H00000000FFFF" << 65535.0;
+        QTest::newRow("hex 9 digits plain value") << "&H123456789" << 4886718345.0;
+        QTest::newRow("hex very long saturates") << "&H" + QString(300, u'F') << kDoubleMax;
+        QTest::newRow("hex without digits") << "&H" << 0.0;
+        QTest::newRow("hex stops at non-digit") << "&H1G" << 1.0;
+        QTest::newRow("hex after blanks") << " &H 1F" << 31.0;
     }
-}
+    void parseNumber()
+    {
+        QFETCH(QString, text);
+        QFETCH(double, expected);
+        QCOMPARE(ParseNumber(text), expected);
+    }
 
-void TestFormatting::hexPadded_data()
-{
-    QTest::addColumn<qint64>("value");
-    QTest::addColumn<int>("width");
-    QTest::addColumn<QString>("expected");
+    void parseNumberMatchesQtOnPlainNumbers()
+    {
+        QRandomGenerator random(7);
+        for (int n = 0; n < 5000; ++n) {
+            const double value =
+                (random.generateDouble() - 0.5) * std::pow(10.0, random.bounded(-30, 30));
+            const QString text = QString::number(value, 'g', random.bounded(1, 18));
+            QVERIFY2(ParseNumber(text) == QLocale::c().toDouble(text), qPrintable(text));
+        }
+    }
 
-    QTest::newRow("26 in 4") << qint64(26) << 4 << "001A";
-    QTest::newRow("0 in 4") << qint64(0) << 4 << "0000";
-    QTest::newRow("65535 in 4") << qint64(65535) << 4 << "FFFF";
-    QTest::newRow("u32 maximum") << qint64(4294967295) << 8 << "FFFFFFFF";
-    QTest::newRow("2^31") << qint64(2147483648) << 8 << "80000000";
-    QTest::newRow("wider than width prints in full") << qint64(0xABC) << 2 << "ABC";
-    QTest::newRow("-1 is the 32-bit pattern") << qint64(-1) << 4 << "FFFFFFFF";
-    QTest::newRow("s32 minimum") << qint64(-2147483648) << 1 << "80000000";
-    QTest::newRow("width 0 acts as 1") << qint64(0) << 0 << "0";
-    QTest::newRow("negative width acts as 1") << qint64(10) << -5 << "A";
-    QTest::newRow("width 12 acts as 8") << qint64(1) << 12 << "00000001";
-    QTest::newRow("2^32 prints in full") << qint64(4294967296) << 8 << "100000000";
-    QTest::newRow("below s32 prints 64-bit pattern")
-        << qint64(-2147483649) << 8 << "FFFFFFFF7FFFFFFF";
-    QTest::newRow("s64 minimum") << std::numeric_limits<qint64>::min() << 8 << "8000000000000000";
-    QTest::newRow("s64 maximum") << std::numeric_limits<qint64>::max() << 8 << "7FFFFFFFFFFFFFFF";
-}
+    void hexPadded_data()
+    {
+        QTest::addColumn<qint64>("value");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("26 in 4") << qint64(26) << 4 << "001A";
+        QTest::newRow("0 in 4") << qint64(0) << 4 << "0000";
+        QTest::newRow("65535 in 4") << qint64(65535) << 4 << "FFFF";
+        QTest::newRow("u32 maximum") << qint64(4294967295) << 8 << "FFFFFFFF";
+        QTest::newRow("2^31") << qint64(2147483648) << 8 << "80000000";
+        QTest::newRow("wider than width prints in full") << qint64(0xABC) << 2 << "ABC";
+        QTest::newRow("-1 is the 32-bit pattern") << qint64(-1) << 4 << "FFFFFFFF";
+        QTest::newRow("s32 minimum") << qint64(-2147483648) << 1 << "80000000";
+        QTest::newRow("width 0 acts as 1") << qint64(0) << 0 << "0";
+        QTest::newRow("width 12 acts as 8") << qint64(1) << 12 << "00000001";
+        QTest::newRow("2^32 prints in full") << qint64(4294967296) << 8 << "100000000";
+        QTest::newRow("below s32: 64-bit pattern")
+            << qint64(-2147483649) << 8 << "FFFFFFFF7FFFFFFF";
+        QTest::newRow("s64 minimum")
+            << std::numeric_limits<qint64>::min() << 8 << "8000000000000000";
+    }
+    void hexPadded()
+    {
+        QFETCH(qint64, value);
+        QFETCH(int, width);
+        QFETCH(QString, expected);
+        QCOMPARE(HexPadded(value, width), expected);
+    }
 
-void TestFormatting::hexPadded()
-{
-    QFETCH(qint64, value);
-    QFETCH(int, width);
-    QFETCH(QString, expected);
-    QCOMPARE(HexPadded(value, width), expected);
-}
+    // Entry rounds halves away from zero, the display rounds them to even: the same half gives
+    // different integers, and both must hold.
+    void roundHalfAwayAgainstDisplay_data()
+    {
+        QTest::addColumn<double>("x");
+        QTest::addColumn<qint32>("entered");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("2.5") << 2.5 << 3 << "2 ";
+        QTest::newRow("-2.5") << -2.5 << -3 << "-2 ";
+        QTest::newRow("-0.5") << -0.5 << -1 << "0 ";
+        QTest::newRow("largest double below one half") << 0.49999999999999994 << 0 << "0 ";
+        QTest::newRow("just below s32 maximum") << 2147483647.4 << kIntMax << "2147483647 ";
+        QTest::newRow("half above s32 maximum saturates")
+            << 2147483647.5 << kIntMax << "2147483648 ";
+        QTest::newRow("half below s32 minimum saturates")
+            << -2147483648.5 << kIntMin << "-2147483648 ";
+        QTest::newRow("2^52+1") << 4503599627370497.0 << kIntMax << "4503599627370497 ";
+        QTest::newRow("huge") << 1e300 << kIntMax << "1" + QString(300, u'0') + " ";
+        QTest::newRow("huge negative") << -1e300 << kIntMin << "-1" + QString(300, u'0') + " ";
+    }
+    void roundHalfAwayAgainstDisplay()
+    {
+        QFETCH(double, x);
+        QFETCH(qint32, entered);
+        QFETCH(QString, shown);
+        QCOMPARE(RoundHalfAway(x), entered);
+        QCOMPARE(FormatScaled(x, 0, 1.0, QString()), shown);
+    }
 
-// Entry rounds halves away from zero, the display rounds them to even: the same half gives
-// different integers, and both must hold.
-void TestFormatting::roundHalfAwayAgainstDisplay_data()
-{
-    QTest::addColumn<double>("x");
-    QTest::addColumn<qint32>("entered");
-    QTest::addColumn<QString>("shown");
-
-    QTest::newRow("2.5") << 2.5 << 3 << "2 ";
-    QTest::newRow("-2.5") << -2.5 << -3 << "-2 ";
-    QTest::newRow("0.5") << 0.5 << 1 << "0 ";
-    QTest::newRow("-0.5") << -0.5 << -1 << "0 ";
-    QTest::newRow("0.4") << 0.4 << 0 << "0 ";
-    QTest::newRow("largest double below one half") << 0.49999999999999994 << 0 << "0 ";
-    QTest::newRow("just below s32 maximum") << 2147483647.4 << kIntMax << "2147483647 ";
-    QTest::newRow("half above s32 maximum saturates") << 2147483647.5 << kIntMax << "2147483648 ";
-    QTest::newRow("half below s32 minimum saturates") << -2147483648.5 << kIntMin << "-2147483648 ";
-    QTest::newRow("2^52+1") << 4503599627370497.0 << kIntMax << "4503599627370497 ";
-    QTest::newRow("huge") << 1e300 << kIntMax << "1" + QString(300, u'0') + " ";
-    QTest::newRow("huge negative") << -1e300 << kIntMin << "-1" + QString(300, u'0') + " ";
-}
-
-void TestFormatting::roundHalfAwayAgainstDisplay()
-{
-    QFETCH(double, x);
-    QFETCH(qint32, entered);
-    QFETCH(QString, shown);
-    QCOMPARE(RoundHalfAway(x), entered);
-    QCOMPARE(FormatScaled(x, 0, 1.0, QString()), shown);
-}
-
-void TestFormatting::parseScaledClamped_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<qint32>("min");
-    QTest::addColumn<qint32>("max");
-    QTest::addColumn<double>("scale");
-    QTest::addColumn<qint32>("expected");
-
-    QTest::newRow("above one-byte maximum") << "300" << 0 << 255 << 1.0 << 255;
-    QTest::newRow("below minimum") << "-3" << 0 << 255 << 1.0 << 0;
-    QTest::newRow("comma and tenths") << "12,34" << 0 << 255 << 0.1 << 123;
-    QTest::newRow("half rounds away") << "201" << 0 << 255 << 2.0 << 101;
-    QTest::newRow("coarse scale clamps") << "20000" << 0 << 255 << 50.0 << 255;
-    QTest::newRow("never filled box") << "-" << 0 << 255 << 1.0 << 0;
-    QTest::newRow("shown text read back") << "230,5 " << 0 << 65535 << 0.1 << 2305;
-    QTest::newRow("two-byte maximum") << "65535" << 0 << 65535 << 1.0 << 65535;
-    QTest::newRow("overflowing exponent") << "1e999" << 0 << 65535 << 1.0 << 65535;
-    QTest::newRow("hex word reads signed") << "&HFFFF" << 0 << 65535 << 1.0 << 0;
-    QTest::newRow("beyond s32") << "2147483648" << kIntMin << kIntMax << 1.0 << kIntMax;
-    QTest::newRow("zero scale reads as nothing") << "5" << 0 << 255 << 0.0 << 0;
-    QTest::newRow("zero scale lifted to min") << "5" << 10 << 255 << 0.0 << 10;
-    QTest::newRow("undefined scale") << "5" << 0 << 255 << double(NAN) << 0;
-    QTest::newRow("min above max: min first") << "5" << 10 << 0 << 1.0 << 10;
-}
-
-void TestFormatting::parseScaledClamped()
-{
-    QFETCH(QString, text);
-    QFETCH(qint32, min);
-    QFETCH(qint32, max);
-    QFETCH(double, scale);
-    QFETCH(qint32, expected);
-    QCOMPARE(ParseScaledClamped(text, min, max, scale), expected);
-}
+    void parseScaledClamped_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint32>("min");
+        QTest::addColumn<qint32>("max");
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<qint32>("expected");
+        QTest::newRow("above one-byte maximum") << "300" << 0 << 255 << 1.0 << 255;
+        QTest::newRow("below minimum") << "-3" << 0 << 255 << 1.0 << 0;
+        QTest::newRow("comma and tenths") << "12,34" << 0 << 255 << 0.1 << 123;
+        QTest::newRow("half rounds away") << "201" << 0 << 255 << 2.0 << 101;
+        QTest::newRow("coarse scale clamps") << "20000" << 0 << 255 << 50.0 << 255;
+        QTest::newRow("never filled box") << "-" << 0 << 255 << 1.0 << 0;
+        QTest::newRow("shown text read back") << "230,5 " << 0 << 65535 << 0.1 << 2305;
+        QTest::newRow("hex word reads signed") << "&HFFFF" << 0 << 65535 << 1.0 << 0;
+        QTest::newRow("beyond s32") << "2147483648" << kIntMin << kIntMax << 1.0 << kIntMax;
+        QTest::newRow("zero scale reads as 0, lifted to min") << "5" << 10 << 255 << 0.0 << 10;
+        QTest::newRow("undefined scale") << "5" << 0 << 255 << double(NAN) << 0;
+        QTest::newRow("min above max: min first") << "5" << 10 << 0 << 1.0 << 10;
+    }
+    void parseScaledClamped()
+    {
+        QFETCH(QString, text);
+        QFETCH(qint32, min);
+        QFETCH(qint32, max);
+        QFETCH(double, scale);
+        QFETCH(qint32, expected);
+        QCOMPARE(ParseScaledClamped(text, min, max, scale), expected);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestFormatting)
 #include "tst_formatting.moc"
