@@ -1,4 +1,5 @@
 #include "appconfig.h"
+#include "widgets/statusline.h"
 
 #include "config/inifile.h"
 #include "config/usermessage.h"
@@ -56,11 +57,7 @@ bool AppConfig::parsePortNumber(const QString &text, quint8 *port)
 
 void AppConfig::showStatus(const QString &text)
 {
-    if (!m_statusLine)
-        return;
-    m_statusLine->setText(text);
-    // The file is read before the event loop runs: paint now, or the text is never seen.
-    m_statusLine->repaint();
+    ShowStatusNow(m_statusLine, text);
 }
 
 void AppConfig::LoadConfig()

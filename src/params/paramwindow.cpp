@@ -1,4 +1,5 @@
 #include "params/paramwindow.h"
+#include "widgets/statusline.h"
 #include "widgets/wrapbutton.h"
 
 #include "config/usermessage.h"
@@ -343,10 +344,7 @@ QString ParamWindow::boxName(int index) const
 
 void ParamWindow::setStatus(const QString &text)
 {
-    if (!m_statusLine)
-        return;
-    m_statusLine->setText(text);
-    m_statusLine->repaint();
+    ShowStatusNow(m_statusLine, text);
 }
 
 bool ParamWindow::queueReadAll()

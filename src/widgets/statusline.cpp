@@ -1,0 +1,16 @@
+#include "widgets/statusline.h"
+
+#include <QLabel>
+
+namespace vortan
+{
+
+void ShowStatusNow(QLabel *line, const QString &text)
+{
+    if (!line)
+        return;
+    line->setText(text);
+    line->repaint();
+}
+
+} // namespace vortan
