@@ -24,30 +24,32 @@ public:
     int readByte() override { return m_line.readByte(); }
     void write(const QByteArray &frame) override
     {
-        frames.append(frame);
+        m_frames.append(frame);
         m_line.write(frame);
     }
 
     // Function code of the frame written `back` frames before the last one; -1 when none.
     int functionSent(int back = 0) const
     {
-        const int i = int(frames.size()) - 1 - back;
-        return i >= 0 && frames[i].size() >= 2 ? quint8(frames[i].at(1)) : -1;
+        const QByteArray f = m_frames.value(m_frames.size() - 1 - back);
+        return f.size() >= 2 ? quint8(f.at(1)) : -1;
     }
-
-    QList<QByteArray> framesOf(int function) const
+    // The requests of one function in the order sent. A frame written again right after
+    // itself is the same request sent again because its reply was late or bad.
+    QList<QByteArray> requestsOf(int function) const
     {
         QList<QByteArray> list;
-        for (const QByteArray &f : frames)
-            if (f.size() > 1 && quint8(f.at(1)) == function)
+        for (qsizetype i = 0; i < m_frames.size(); ++i) {
+            const QByteArray &f = m_frames[i];
+            if (f.size() >= 2 && quint8(f.at(1)) == function && (i == 0 || f != m_frames[i - 1]))
                 list.append(f);
+        }
         return list;
     }
 
-    QList<QByteArray> frames;
-
 private:
     SerialLink &m_line;
+    QList<QByteArray> m_frames;
 };
 
 } // namespace vortan::test

@@ -25,10 +25,8 @@ public:
     explicit Simulator(const QStringList &extraArguments, const QString &device = {})
     {
         m_device = device.isEmpty() ? m_dir.filePath(QStringLiteral("ttyVortanSim")) : device;
-        m_process.setProgram(QDir(binDir()).filePath(QStringLiteral("vortan-sim")));
-        m_process.setArguments(QStringList{QStringLiteral("--link"), m_device} + extraArguments);
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start();
+        m_process.start(QDir(binDir()).filePath(QStringLiteral("vortan-sim")),
+                        QStringList{QStringLiteral("--link"), m_device} + extraArguments);
     }
     ~Simulator()
     {
@@ -41,79 +39,49 @@ public:
     // The first line of the simulator's output names its pseudo-terminal once it serves.
     bool waitReady()
     {
-        QDeadlineTimer deadline(10000);
-        while (!m_process.canReadLine() && !deadline.hasExpired()) {
-            if (!m_process.waitForReadyRead(100) && m_process.state() == QProcess::NotRunning)
-                return false;
-        }
-        if (!m_process.canReadLine())
-            return false;
-        m_firstLine = QString::fromUtf8(m_process.readLine()).trimmed();
-        return QFile::exists(m_device);
+        m_firstLine = readLine(10000);
+        return !m_firstLine.isEmpty() && QFile::exists(m_device);
     }
 
-    // SIGTERM; the simulator answers with one JSON line of what it saw on the line.
+    // SIGTERM; after a clean exit, the one JSON line of what the simulator saw on the line, else
+    // empty. A simulator that is no longer running gets no signal: pid 0 would be our own group.
     QJsonObject stop()
     {
-        ::kill(pid_t(m_process.processId()), SIGTERM);
-        if (!m_process.waitForFinished(10000))
+        if (m_process.state() != QProcess::Running)
             return {};
-        const QList<QByteArray> lines = m_process.readAllStandardOutput().split('\n');
-        for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
-            const QJsonDocument doc = QJsonDocument::fromJson(it->trimmed());
-            if (doc.isObject())
-                return doc.object();
-        }
-        return {};
+        ::kill(pid_t(m_process.processId()), SIGTERM);
+        if (!m_process.waitForFinished(10000) || m_process.exitStatus() != QProcess::NormalExit ||
+            m_process.exitCode() != 0)
+            return {};
+        const QList<QByteArray> lines = m_process.readAllStandardOutput().trimmed().split('\n');
+        return QJsonDocument::fromJson(lines.last()).object();
     }
 
     // The next line the simulator prints, without its line end; empty when none comes in time.
     QString readLine(int timeoutMs = 3000)
     {
         QDeadlineTimer deadline(timeoutMs);
-        while (!m_process.canReadLine() && !deadline.hasExpired()) {
-            if (!m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))) &&
-                m_process.state() == QProcess::NotRunning)
-                break;
-        }
-        if (!m_process.canReadLine())
-            return {};
-        return QString::fromUtf8(m_process.readLine()).trimmed();
+        while (!m_process.canReadLine() && !deadline.hasExpired() &&
+               m_process.state() != QProcess::NotRunning)
+            m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        return m_process.canReadLine() ? QString::fromUtf8(m_process.readLine()).trimmed()
+                                       : QString();
     }
 
-    // Writes one command line (a one-shot fault, `scenario NAME`) and waits for its
-    // "ok <command>" answer; false when it answered "error: ..." or not at all.
-    bool send(const QString &command, int timeoutMs = 3000)
+    // Writes one command line (a one-shot fault, `scenario NAME`); true when the simulator
+    // answered "ok <command>".
+    bool send(const QString &command)
     {
-        const QString ok = QStringLiteral("ok ") + command.simplified();
         m_process.write(command.toUtf8() + '\n');
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            const QString line = readLine(int(qMax<qint64>(1, deadline.remainingTime())));
-            if (line == ok)
-                return true;
-            if (line.isEmpty() || line.startsWith(QStringLiteral("error:")) ||
-                deadline.hasExpired())
-                return false;
-        }
+        return readLine() == QStringLiteral("ok ") + command.simplified();
     }
 
     // A command answered by one line of JSON (`status`, `stats`); empty when the answer was an
     // error or did not come in time.
-    QJsonObject query(const QString &command, int timeoutMs = 3000)
+    QJsonObject query(const QString &command)
     {
         m_process.write(command.toUtf8() + '\n');
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            const QString line = readLine(int(qMax<qint64>(1, deadline.remainingTime())));
-            if (line.isEmpty() || line.startsWith(QStringLiteral("error:")))
-                return {};
-            const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8());
-            if (doc.isObject())
-                return doc.object();
-            if (deadline.hasExpired())
-                return {};
-        }
+        return QJsonDocument::fromJson(readLine().toUtf8()).object();
     }
 
     QString device() const { return m_device; }
