@@ -54,7 +54,6 @@ class QuietHost : public CycleHost
 public:
     void setStatusText(const QString &) override {}
     void decodeReply() override {}
-    ControlState controlState() const override { return {}; }
     int slaveAddress() const override { return 1; }
 };
 
@@ -86,7 +85,8 @@ void BM_ExchangeTickStatusReply(benchmark::State &state)
     RxBuffer rx;
     ReplayLink link;
     QuietHost host;
-    ExchangeCycle cycle(*queue, rx, link, host);
+    AlternatingPoll poll([] { return ControlState{}; });
+    ExchangeCycle cycle(*queue, rx, link, host, poll);
     cycle.ExchangeTick();
     for (auto _ : state) {
         link.arrive(reply);

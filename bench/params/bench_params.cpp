@@ -33,7 +33,8 @@ void BM_OpenParamWindow(benchmark::State &state)
     QLabel status(&owner);
     for (auto _ : state) {
         auto queue = std::make_unique<RequestQueue>();
-        ParamWindow window(*queue, &status, realUserMessages(), &owner);
+        ParamSet set;
+        ParamWindow window(set, *queue, &status, realUserMessages(), &owner);
         window.openWindow();
         QCoreApplication::processEvents();
         benchmark::DoNotOptimize(queue->waiting());

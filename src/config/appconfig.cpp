@@ -1,4 +1,5 @@
 #include "appconfig.h"
+#include "format/logging.h"
 #include "widgets/statusline.h"
 
 #include "config/inifile.h"
@@ -12,8 +13,6 @@
 
 namespace vortan
 {
-
-Q_LOGGING_CATEGORY(lcAppConfig, "vortan.config", QtWarningMsg)
 
 namespace
 {
@@ -77,7 +76,7 @@ void AppConfig::LoadConfig()
             m_portNumber = port;
             break;
         }
-        qCWarning(lcAppConfig) << "unusable port number" << value << "in" << path;
+        qCWarning(lcConfig) << "unusable port number" << value << "in" << path;
         const auto answer = m_messages.ask(m_owner, QMessageBox::Critical, ErrorTitle,
                                            ErrorTitle + QString::fromUtf8(FileName) +
                                                QStringLiteral(" для чтения\r\n"),
@@ -100,7 +99,7 @@ void AppConfig::SaveConfig()
             WriteIniValue(path, VrtSection, SlaveKey, QString::number(slave));
         if (written)
             break;
-        qCWarning(lcAppConfig) << "cannot write" << path;
+        qCWarning(lcConfig) << "cannot write" << path;
         const auto answer =
             m_messages.ask(m_owner, QMessageBox::Critical, ErrorTitle,
                            ErrorTitle + QString::fromUtf8(FileName) + QStringLiteral(" для записи"),

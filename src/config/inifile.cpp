@@ -1,4 +1,5 @@
 #include "config/inifile.h"
+#include "format/logging.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -7,8 +8,6 @@
 
 namespace vortan
 {
-
-Q_LOGGING_CATEGORY(lcIni, "vortan.config")
 
 namespace
 {
@@ -245,7 +244,7 @@ bool IniDocument::load(const QString &path)
         return true;
 
     auto fail = [this, &path](const char *why) {
-        qCWarning(lcIni) << "profile file" << path << "not read:" << why;
+        qCWarning(lcConfig) << "profile file" << path << "not read:" << why;
         m_lines.clear();
         m_loadFailed = true;
         return false;
@@ -368,7 +367,7 @@ void IniDocument::setValue(const QString &section, const QString &key, const QSt
     const QString sectionName = trimBlanks(section);
     const QString keyName = trimBlanks(key);
     if (!isValidSectionName(sectionName) || !isValidKeyName(keyName) || value.contains(QChar(0))) {
-        qCWarning(lcIni) << "refused profile entry" << section << key;
+        qCWarning(lcConfig) << "refused profile entry" << section << key;
         m_refused = true;
         return;
     }
@@ -380,8 +379,8 @@ void IniDocument::setValue(const QString &section, const QString &key, const QSt
     QByteArray encodedSection;
     if (!encode(storedForm(cleaned), &encodedValue) || !encode(keyName, &encodedKey) ||
         !encode(sectionName, &encodedSection)) {
-        qCWarning(lcIni) << "profile entry" << section << key
-                         << "not representable in the file's encoding";
+        qCWarning(lcConfig) << "profile entry" << section << key
+                            << "not representable in the file's encoding";
         m_refused = true;
         return;
     }
@@ -417,7 +416,7 @@ void IniDocument::setValue(const QString &section, const QString &key, const QSt
 bool IniDocument::save(const QString &path) const
 {
     if (m_loadFailed || m_refused) {
-        qCWarning(lcIni) << "profile file" << path << "not written: document incomplete";
+        qCWarning(lcConfig) << "profile file" << path << "not written: document incomplete";
         return false;
     }
     const QFileInfo info(path);
@@ -425,7 +424,7 @@ bool IniDocument::save(const QString &path) const
         const auto writeBits =
             QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
         if (!info.isFile() || !info.isWritable() || !(info.permissions() & writeBits)) {
-            qCWarning(lcIni) << "profile file" << path << "not written: read-only";
+            qCWarning(lcConfig) << "profile file" << path << "not written: read-only";
             return false;
         }
     }
@@ -440,16 +439,16 @@ bool IniDocument::save(const QString &path) const
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        qCWarning(lcIni) << "profile file" << path << "not written:" << file.errorString();
+        qCWarning(lcConfig) << "profile file" << path << "not written:" << file.errorString();
         return false;
     }
     if (file.write(data) != data.size()) {
-        qCWarning(lcIni) << "profile file" << path << "not written:" << file.errorString();
+        qCWarning(lcConfig) << "profile file" << path << "not written:" << file.errorString();
         file.cancelWriting();
         return false;
     }
     if (!file.commit()) {
-        qCWarning(lcIni) << "profile file" << path << "not written:" << file.errorString();
+        qCWarning(lcConfig) << "profile file" << path << "not written:" << file.errorString();
         return false;
     }
     return true;

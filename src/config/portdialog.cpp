@@ -1,4 +1,5 @@
 #include "portdialog.h"
+#include "format/logging.h"
 
 #include "config/appconfig.h"
 #include "config/portmap.h"
@@ -15,8 +16,6 @@
 
 namespace vortan
 {
-
-Q_LOGGING_CATEGORY(lcPortDialog, "vortan.config", QtWarningMsg)
 
 namespace
 {
@@ -113,7 +112,7 @@ void PortDialog::load()
     m_list->setEditText(QStringLiteral("Выберите порт"));
     // The prompt is wider than the field: show its beginning, not its end.
     m_list->lineEdit()->setCursorPosition(0);
-    qCDebug(lcPortDialog) << "ports that open:" << m_list->count();
+    qCDebug(lcConfig) << "ports that open:" << m_list->count();
 
     const QString configured = ItemPrefix + QString::number(m_portNumber);
     for (int i = 0; i < m_list->count(); ++i) {

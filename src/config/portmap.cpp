@@ -1,4 +1,5 @@
 #include "portmap.h"
+#include "format/logging.h"
 
 #include "config/inifile.h"
 
@@ -6,8 +7,6 @@
 
 namespace vortan
 {
-
-Q_LOGGING_CATEGORY(lcPortMap, "vortan.config", QtWarningMsg)
 
 QString PortMap::builtInDevice(int n)
 {
@@ -31,7 +30,7 @@ PortMap PortMap::fromConfigFile(const QString &configFile)
     PortMap map;
     IniDocument ini;
     if (!ini.load(configFile)) {
-        qCWarning(lcPortMap) << "cannot read port overrides from" << configFile;
+        qCWarning(lcConfig) << "cannot read port overrides from" << configFile;
         return map;
     }
     for (int n = 1; n <= LastNumber; ++n) {
@@ -45,7 +44,7 @@ PortMap PortMap::fromConfigFile(const QString &configFile)
         map.setDevice(n,
                       value.startsWith(QLatin1Char('/')) ? value : QStringLiteral("/dev/") + value);
 #endif
-        qCDebug(lcPortMap) << key << "->" << map.device(n);
+        qCDebug(lcConfig) << key << "->" << map.device(n);
     }
     return map;
 }

@@ -1,26 +1,45 @@
 #include "modbus/exchangecycle.h"
 
-#include <QLoggingCategory>
+#include "format/logging.h"
+
+#include <QDateTime>
+
+#include <algorithm>
 
 namespace vortan
 {
 
 namespace
 {
-Q_LOGGING_CATEGORY(lcCycle, "vortan.modbus")
 
 // Far more than one 40 ms period can carry at 115200 baud: the limit only guarantees that a link
 // which never stops reporting bytes cannot hold the tick.
 constexpr int MaxBytesDrainedPerTick = 1 << 16;
+constexpr int ExceptionFlag = 0x80;
+
 } // namespace
 
 const char *const StatusNoReply = "Ошибка обмена: Нет ответа от контроллера Вортан";
 const char *const StatusBadCrc = "Ошибка обмена: Несовпадение КС";
 const char *const StatusGood = "Связь с контроллером Вортан установлена";
 
-ExchangeCycle::ExchangeCycle(RequestQueue &queue, RxBuffer &rx, SerialLink &link, CycleHost &host)
-    : m_queue(queue), m_rx(rx), m_link(link), m_host(host)
+ExchangeCycle::ExchangeCycle(RequestQueue &queue, RxBuffer &rx, SerialLink &link, CycleHost &host,
+                             PollPolicy &policy)
+    : m_queue(queue), m_rx(rx), m_link(link), m_host(host), m_policy(policy)
 {
+}
+
+void ExchangeCycle::addObserver(ExchangeObserver *observer)
+{
+    if (observer &&
+        std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end())
+        m_observers.push_back(observer);
+}
+
+void ExchangeCycle::removeObserver(ExchangeObserver *observer)
+{
+    m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), observer),
+                      m_observers.end());
 }
 
 void ExchangeCycle::ExchangeTick()
@@ -35,41 +54,66 @@ void ExchangeCycle::ExchangeTick()
             m_rx.bytes[size_t(m_rx.count++)] = quint8(b);
     }
 
+    const bool released = m_rx.count >= 3 && m_rx.crcGood();
+    Verdict verdict = Verdict::NoReply;
     if (m_rx.count < 3) {
+        verdict = m_rx.count == 0 ? Verdict::NoReply : Verdict::Short;
         m_host.setStatusText(QString::fromUtf8(StatusNoReply));
     } else if (!m_rx.crcGood()) {
+        verdict = Verdict::BadCrc;
         m_host.setStatusText(QString::fromUtf8(StatusBadCrc));
     } else {
+        verdict = (m_rx.byte(1) & ExceptionFlag) ? Verdict::Exception : Verdict::Good;
         m_host.setStatusText(QString::fromUtf8(StatusGood));
         m_queue.AdvanceReadIndex();
         m_host.decodeReply();
     }
+
+    if (!m_observers.empty()) {
+        ExchangeRecord record;
+        record.msecsSinceEpoch = QDateTime::currentMSecsSinceEpoch();
+        record.request = m_txFrame;
+        record.reply = QByteArray(reinterpret_cast<const char *>(m_rx.bytes.data()), m_rx.count);
+        record.verdict = verdict;
+        record.repeat = m_previousFailed && !m_txFrame.isEmpty() && m_txFrame == m_previousTx;
+        record.queueDepth = m_queue.waiting();
+        for (ExchangeObserver *observer : m_observers)
+            observer->exchanged(record);
+    }
+    if (!m_txFrame.isEmpty())
+        m_previousFailed = !released;
     SendNextRequest();
 }
 
 void ExchangeCycle::SendNextRequest()
 {
     if (m_queue.isEmpty()) {
-        const bool controlStateTurn = m_pollToggle;
-        m_pollToggle = !m_pollToggle;
-        m_queue.enqueue(controlStateTurn ? ControlStateRequest(m_host.controlState())
-                                         : StatusPollRequest());
+        RequestSlot poll;
+        if (m_policy.nextPoll(poll))
+            m_queue.enqueue(poll);
     }
+    if (!m_txFrame.isEmpty())
+        m_previousTx = m_txFrame;
+    m_txFrame.clear();
+    if (m_queue.isEmpty())
+        return;
 
     const int address = m_host.slaveAddress();
     if (address < 0 || address > 255) {
         // No address selected: a frame to a made-up address could reach another device.
         if (!m_addressWarned)
-            qCWarning(lcCycle) << "no request sent: slave address" << address << "is not a byte";
+            qCWarning(lcModbus) << "no request sent: slave address" << address << "is not a byte";
         m_addressWarned = true;
-        m_txFrame.clear();
         return;
     }
     m_addressWarned = false;
-    m_txFrame = BuildTxFrame(m_queue.inFlight(), quint8(address));
-    if (!m_link.isOpen() || m_txFrame.isEmpty())
+    if (!m_link.isOpen())
         return;
-    m_link.write(m_txFrame);
+    QByteArray frame = BuildTxFrame(m_queue.inFlight(), quint8(address));
+    if (frame.isEmpty())
+        return;
+    m_link.write(frame);
+    m_txFrame = std::move(frame);
 }
 
 } // namespace vortan

@@ -1,22 +1,25 @@
 #pragma once
 
-#include "frames.h"
-#include "requestqueue.h"
-#include "seriallink.h"
+#include "modbus/exchangerecord.h"
+#include "modbus/frames.h"
+#include "modbus/pollpolicy.h"
+#include "modbus/requestqueue.h"
+#include "modbus/seriallink.h"
 
 #include <QString>
+
+#include <vector>
 
 namespace vortan
 {
 
-// What the exchange cycle needs from the main window.
+// What the exchange cycle needs from its owner (the main window, or a command-line driver).
 class CycleHost
 {
 public:
     virtual ~CycleHost() = default;
     virtual void setStatusText(const QString &text) = 0; // lbl_sys_mes
     virtual void decodeReply() = 0;                      // dispatch of a good reply in RxBuffer
-    virtual ControlState controlState() const = 0;       // check boxes and lists, read at poll time
     virtual int slaveAddress() const = 0;                // cmb_slad index
 };
 
@@ -28,13 +31,18 @@ extern const char *const StatusGood; // "Связь с контроллером 
 class ExchangeCycle
 {
 public:
-    ExchangeCycle(RequestQueue &queue, RxBuffer &rx, SerialLink &link, CycleHost &host);
+    ExchangeCycle(RequestQueue &queue, RxBuffer &rx, SerialLink &link, CycleHost &host,
+                  PollPolicy &policy);
+
+    // Observers see every closed exchange after the verdict and the dispatch, before the next
+    // request goes out. They must outlive the cycle or be removed first.
+    void addObserver(ExchangeObserver *observer);
+    void removeObserver(ExchangeObserver *observer);
 
     void ExchangeTick();
     // Sends nothing on a closed port or while the slave address is not a byte (no selection).
     void SendNextRequest();
 
-    bool pollToggle() const { return m_pollToggle; }
     const QByteArray &lastFrame() const { return m_txFrame; }
 
 private:
@@ -42,9 +50,12 @@ private:
     RxBuffer &m_rx;
     SerialLink &m_link;
     CycleHost &m_host;
-    bool m_pollToggle = false;
+    PollPolicy &m_policy;
+    std::vector<ExchangeObserver *> m_observers;
     bool m_addressWarned = false;
-    QByteArray m_txFrame;
+    QByteArray m_txFrame;    // sent this tick (empty: nothing went out)
+    QByteArray m_previousTx; // the request before it, to tell a repeat
+    bool m_previousFailed = false;
 };
 
 // Queue producers. Each returns false (and queues nothing) when the ring is full.

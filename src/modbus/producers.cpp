@@ -1,15 +1,11 @@
 #include "format/formatting.h"
+#include "format/logging.h"
 #include "modbus/exchangecycle.h"
 
 #include <QLoggingCategory>
 
 namespace vortan
 {
-
-namespace
-{
-Q_LOGGING_CATEGORY(lcProducers, "vortan.modbus")
-}
 
 bool EnqueuePriorityDone(RequestQueue &queue)
 {
@@ -30,7 +26,7 @@ bool EnqueueCommand(RequestQueue &queue, const QString &tag)
 {
     const qint32 word = RoundHalfAway(ParseNumber(tag));
     if (word < -32768 || word > 65535) {
-        qCWarning(lcProducers) << "command refused: tag" << tag << "is not a 16-bit word";
+        qCWarning(lcModbus) << "command refused: tag" << tag << "is not a 16-bit word";
         return false;
     }
     return queue.enqueue(WriteRegisterRequest(CommandRegister, word));

@@ -1,4 +1,5 @@
 #include "qserialportlink.h"
+#include "format/logging.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -10,8 +11,6 @@
 
 namespace vortan
 {
-
-Q_LOGGING_CATEGORY(lcSerialLink, "vortan.serial", QtWarningMsg)
 
 namespace
 {
@@ -79,7 +78,7 @@ OpenResult QSerialPortLink::openDevice()
     const QString wanted = m_deviceOf ? m_deviceOf(m_port) : QString();
     const QString path = resolveDevice(wanted);
     if (path.isEmpty()) {
-        qCDebug(lcSerialLink) << "port" << m_port << "has no device" << wanted;
+        qCDebug(lcSerial) << "port" << m_port << "has no device" << wanted;
         return OpenResult::Unavailable;
     }
     m_serial.setPortName(path);
@@ -92,7 +91,7 @@ OpenResult QSerialPortLink::openDevice()
     if (m_serial.open(QIODevice::ReadWrite)) {
         m_device = wanted;
         m_lost = false;
-        qCInfo(lcSerialLink) << "port" << m_port << "open on" << path;
+        qCInfo(lcSerial) << "port" << m_port << "open on" << path;
         return OpenResult::Ok;
     }
     const QSerialPort::SerialPortError error = m_serial.error();
@@ -100,7 +99,7 @@ OpenResult QSerialPortLink::openDevice()
     m_serial.clearError();
     if (m_serial.isOpen())
         m_serial.close();
-    qCInfo(lcSerialLink) << "port" << m_port << "on" << path << "refused:" << reason;
+    qCInfo(lcSerial) << "port" << m_port << "on" << path << "refused:" << reason;
     if (error == QSerialPort::PermissionError && accessibleToUs(path))
         return OpenResult::InUse;
     return OpenResult::Unavailable;
@@ -186,7 +185,7 @@ void QSerialPortLink::onError(QSerialPort::SerialPortError error)
     default:
         return;
     }
-    qCWarning(lcSerialLink) << "port" << m_port << "lost: device" << m_device << "is gone";
+    qCWarning(lcSerial) << "port" << m_port << "lost: device" << m_device << "is gone";
     m_lost = true;
     m_reopenTimer.start();
     // QSerialPort is still inside its own notification here; close once it has returned.
@@ -207,7 +206,7 @@ void QSerialPortLink::tryReopen()
     settleLoss();
     if (openDevice() == OpenResult::Ok) {
         m_reopenTimer.stop();
-        qCInfo(lcSerialLink) << "port" << m_port << "back on" << m_device;
+        qCInfo(lcSerial) << "port" << m_port << "back on" << m_device;
         emit deviceBack(m_device);
     }
 }

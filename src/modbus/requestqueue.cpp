@@ -1,4 +1,5 @@
 #include "modbus/requestqueue.h"
+#include "format/logging.h"
 
 #include <QLoggingCategory>
 
@@ -7,19 +8,14 @@
 namespace vortan
 {
 
-namespace
-{
-Q_LOGGING_CATEGORY(lcQueue, "vortan.modbus")
-}
-
 bool RequestQueue::enqueue(const RequestSlot &request)
 {
     if (!request.isValid()) {
-        qCWarning(lcQueue) << "request refused: last index" << request.last << "out of range";
+        qCWarning(lcModbus) << "request refused: last index" << request.last << "out of range";
         return false;
     }
     if (!hasRoomFor(1)) {
-        qCWarning(lcQueue) << "request refused: ring full," << waiting() << "requests waiting";
+        qCWarning(lcModbus) << "request refused: ring full," << waiting() << "requests waiting";
         return false;
     }
     RequestSlot &slot = m_slots[m_write];

@@ -17,6 +17,9 @@ enum class FieldType {
     Hex32,   // prefix and eight hexadecimal digits of two registers, the first one high
 };
 
+// Where the window shows a field; the command line and recordings group it the same way.
+enum class FieldGroup { Set, Section, Buses, Synchroniser, LoadSharing, Service };
+
 struct RegisterField {
     int offset; // register number from 2000
     FieldType type;
@@ -27,6 +30,13 @@ struct RegisterField {
     const char *prefix; // before the digits of a hexadecimal field
     // MeasValidity bits that must all be set for the value to be meaningful; 0 = always shown.
     quint16 validity;
+    FieldGroup group;
+    const char *caption;  // UTF-8, as the engineer knows the value ("U фазы A")
+    const char *quantity; // UTF-8 unit of the number ("В"), empty for plain numbers and words
+
+    bool isNumber() const { return type == FieldType::U16 || type == FieldType::S16; }
+    // "U фазы A, В": the caption with its unit, for column headings and printed lists.
+    QString heading() const;
 };
 
 struct RegisterMap {
@@ -38,6 +48,9 @@ struct RegisterMap {
 
 // Every text field of the status block, in the order they are written.
 RegisterMap StatusRegisterMap();
+
+// Caption of a group as the window's frames name it ("ЭА", "Синхронизатор").
+QString FieldGroupCaption(FieldGroup group);
 
 // Number of registers a field reads.
 int FieldWidth(FieldType type);
@@ -60,6 +73,20 @@ constexpr int UnitState = 63;       // eight registers
 } // namespace StatusOffset
 
 constexpr int StatusUnits = 8;
+constexpr int DiscreteInputLamps = 10;
+constexpr int ControlFlagLamps = 16;
+constexpr int AlarmLamps = 32;
+constexpr int Alarm1Lamps = 2;
+// Lamps 13-15 of the control flags show bits 18-20 of the control-flag word.
+constexpr int LowControlFlags = 13;
+constexpr int HighControlFlagShift = 5;
+
+// Captions of the indicator lamps by member index (lbl_eds, lbl_cf, lbl_fl, lbl_fl1), UTF-8;
+// an unused lamp has an empty caption.
+const char *DiscreteInputName(int lamp);
+const char *ControlFlagName(int lamp);
+const char *AlarmName(int lamp);
+const char *Alarm1Name(int lamp);
 constexpr int StatusRegisters = 72;
 
 // Version text of a register: hi, one blank, "." or ".0", lo, one blank ("2 .07 ").

@@ -1,4 +1,5 @@
 #include "monitor/statusmonitor.h"
+#include "format/logging.h"
 
 #include "format/formatting.h"
 #include "modbus/exchangecycle.h"
@@ -11,8 +12,6 @@
 namespace vortan
 {
 
-Q_LOGGING_CATEGORY(lcMonitor, "vortan.monitor")
-
 namespace
 {
 
@@ -21,14 +20,6 @@ constexpr int PriorityReplyLength = 7;
 constexpr int PriorityEntries = 8;
 constexpr int PriorityCodeMarker = 0xA5;
 constexpr int ExceptionFlag = 0x80;
-
-constexpr int DiscreteInputLamps = 10;
-constexpr int ControlFlagLamps = 16;
-constexpr int AlarmLamps = 32;
-constexpr int Alarm1Lamps = 2;
-// Labels 13-15 of lbl_cf show bits 18-20 of the control-flag word.
-constexpr int LowControlFlags = 13;
-constexpr int HighControlFlagShift = 5;
 
 // Writes only real changes: an unchanged reply must not cost a relayout or a repaint.
 void ShowText(QLabel *label, const QString &text)
@@ -52,10 +43,8 @@ StatusMonitor::StatusMonitor(QWidget *frmMain, const RxBuffer &rx, RequestQueue 
     : m_rx(rx), m_queue(queue)
 {
     QStringList missing;
-    for (const RegisterField &field : StatusRegisterMap()) {
-        m_fields.push_back(
-            {&field, Resolve<QLabel>(frmMain, QString::fromLatin1(field.label), missing)});
-    }
+    for (const RegisterField &field : StatusRegisterMap())
+        m_fields.push_back(Resolve<QLabel>(frmMain, QString::fromLatin1(field.label), missing));
     m_statusLine = Resolve<QLabel>(frmMain, QStringLiteral("lbl_sys_mes"), missing);
     m_setpr = Resolve<QLabel>(frmMain, QStringLiteral("lbl_setpr"), missing);
     m_nodeConflict = Resolve<QLabel>(frmMain, QStringLiteral("lbl_node_cnflct"), missing);
@@ -97,98 +86,41 @@ void StatusMonitor::DecodeReply()
 void StatusMonitor::DecodeStatusBlock()
 {
     // A short block would show whatever an earlier reply left in the buffer as live values.
-    if (m_rx.count < StatusReplyLength) {
+    if (!HoldsStatusBlock(m_rx)) {
         appendStatusNote(QStringLiteral(" Неполный ответ: %1 байт").arg(m_rx.count));
         return;
     }
-    m_measValidity = quint16(m_rx.RxWord(RegByteIndex(StatusOffset::MeasValidity)));
-    ShowRegisterFields();
-    ShowNodeConflict();
-    ShowUnitTable();
-    ShowDiscreteInputs();
-    ShowControlFlags();
-    ShowAlarmWords();
+    m_snapshot = vortan::DecodeStatusBlock(m_rx);
+    ShowStatusSnapshot(m_snapshot);
 }
 
-QString StatusMonitor::fieldText(const RegisterField &field) const
+void StatusMonitor::ShowStatusSnapshot(const StatusSnapshot &s)
 {
-    if (field.validity != 0 && (m_measValidity & field.validity) != field.validity)
-        return QStringLiteral("?");
+    for (size_t i = 0; i < m_fields.size(); ++i)
+        ShowText(m_fields[i], s.fieldText(int(i)));
 
-    const int at = RegByteIndex(field.offset);
-    const QString unit = QString::fromLatin1(field.unit);
-    switch (field.type) {
-    case FieldType::Version:
-        return VersionText(m_rx.byte(at), m_rx.byte(at + 1));
-    case FieldType::U16:
-        return FormatScaled(m_rx.RxWord(at), field.decimals, field.factor, unit);
-    case FieldType::S16:
-        return FormatScaled(m_rx.RxSignedWord(at), field.decimals, field.factor, unit);
-    case FieldType::Hex16:
-        return QString::fromLatin1(field.prefix) + HexPadded(m_rx.RxWord(at), 4);
-    case FieldType::Hex32:
-        return QString::fromLatin1(field.prefix) + HexPadded(qint64(m_rx.RxDWordBits(at)), 8);
-    }
-    return QString();
-}
+    if (m_nodeConflict && m_nodeConflict->isHidden() == s.nodeConflict)
+        m_nodeConflict->setVisible(s.nodeConflict);
 
-void StatusMonitor::ShowRegisterFields()
-{
-    for (const FieldLabel &f : m_fields)
-        ShowText(f.label, fieldText(*f.field));
-}
-
-void StatusMonitor::ShowNodeConflict()
-{
-    if (!m_nodeConflict)
-        return;
-    const bool conflict = m_rx.RxWord(RegByteIndex(StatusOffset::NodeConflict)) & 0x0001;
-    if (m_nodeConflict->isHidden() == conflict)
-        m_nodeConflict->setVisible(conflict);
-}
-
-void StatusMonitor::ShowUnitTable()
-{
-    const QString empty;
+    quint32 greenRows = 0;
     for (int i = 0; i < StatusUnits; ++i) {
-        ShowText(m_unitMaxPowerLamps.at(i),
-                 FormatScaled(m_rx.RxSignedWord(RegByteIndex(StatusOffset::UnitMaxPower + i)), 1,
-                              0.1, empty));
-        ShowText(m_unitActivePowerLamps.at(i),
-                 FormatScaled(m_rx.RxSignedWord(RegByteIndex(StatusOffset::UnitActivePower + i)), 1,
-                              0.1, empty));
-        ShowText(m_unitStateLamps.at(i),
-                 UnitStateLetters(quint16(m_rx.RxWord(RegByteIndex(StatusOffset::UnitState + i)))));
+        const UnitReading &u = s.units[size_t(i)];
+        ShowText(m_unitMaxPowerLamps.at(i), UnitPowerText(u.maxPower));
+        ShowText(m_unitActivePowerLamps.at(i), UnitPowerText(u.activePower));
+        ShowText(m_unitStateLamps.at(i), UnitStateLetters(u.state));
+        if (u.green)
+            greenRows |= 1u << i;
     }
-    // A set bit leaves the row at the default colour; a clear bit paints it green.
-    const quint32 greenRows = ~quint32(m_rx.RxWord(RegByteIndex(StatusOffset::UnitColours)));
     ShowBitsGreen(greenRows, m_unitMaxPowerLamps, 0, StatusUnits - 1, 0);
     ShowBitsGreen(greenRows, m_unitActivePowerLamps, 0, StatusUnits - 1, 0);
     ShowBitsGreen(greenRows, m_unitStateLamps, 0, StatusUnits - 1, 0);
-}
 
-void StatusMonitor::ShowDiscreteInputs()
-{
-    ShowBitsGreen(quint32(m_rx.RxWord(RegByteIndex(StatusOffset::DiscreteInputs))),
-                  m_discreteInputs, 0, DiscreteInputLamps - 1, 0);
-}
-
-void StatusMonitor::ShowControlFlags()
-{
-    const quint32 flags = m_rx.RxDWordBits(RegByteIndex(StatusOffset::ControlFlags));
-    ShowBitsGreen(flags, m_controlFlags, 0, LowControlFlags - 1, 0);
-    ShowBitsGreen(flags, m_controlFlags, LowControlFlags, ControlFlagLamps - 1,
+    ShowBitsGreen(s.discreteInputs, m_discreteInputs, 0, DiscreteInputLamps - 1, 0);
+    ShowBitsGreen(s.controlFlags, m_controlFlags, 0, LowControlFlags - 1, 0);
+    ShowBitsGreen(s.controlFlags, m_controlFlags, LowControlFlags, ControlFlagLamps - 1,
                   HighControlFlagShift);
-}
-
-void StatusMonitor::ShowAlarmWords()
-{
-    ShowBitsAlarm(m_rx.RxDWordBits(RegByteIndex(StatusOffset::Warnings)),
-                  m_rx.RxDWordBits(RegByteIndex(StatusOffset::Alarms)), m_alarms, 0, AlarmLamps - 1,
-                  0);
-    ShowBitsAlarm(m_rx.RxDWordBits(RegByteIndex(StatusOffset::Warnings1)),
-                  m_rx.RxDWordBits(RegByteIndex(StatusOffset::Alarms1)), m_alarms1, 0,
-                  Alarm1Lamps - 1, 0);
+    ShowBitsAlarm(s.warnings, s.alarms, m_alarms, 0, AlarmLamps - 1, 0);
+    ShowBitsAlarm(s.warnings1, s.alarms1, m_alarms1, 0, Alarm1Lamps - 1, 0);
 }
 
 void StatusMonitor::DecodePriorityCode()

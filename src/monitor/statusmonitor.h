@@ -4,6 +4,7 @@
 #include "modbus/requestqueue.h"
 #include "monitor/labellamprow.h"
 #include "monitor/registermap.h"
+#include "monitor/statussnapshot.h"
 
 #include <QString>
 
@@ -29,30 +30,22 @@ public:
     // Set by the parameters window; called for function 100 and 101 replies.
     std::function<void()> applyParamReply;
 
-    quint16 MeasValidity() const { return m_measValidity; }
+    quint16 MeasValidity() const { return m_snapshot.measValidity; }
+    // The last full status block shown.
+    const StatusSnapshot &lastSnapshot() const { return m_snapshot; }
+    // Paints a snapshot into frm_main; only labels whose text or colour changes are touched.
+    void ShowStatusSnapshot(const StatusSnapshot &snapshot);
 
 private:
-    struct FieldLabel {
-        const RegisterField *field;
-        QLabel *label;
-    };
-
     void DecodeStatusBlock();
     void DecodePriorityCode();
-    void ShowRegisterFields();
-    void ShowNodeConflict();
-    void ShowUnitTable();
-    void ShowDiscreteInputs();
-    void ShowControlFlags();
-    void ShowAlarmWords();
-    QString fieldText(const RegisterField &field) const;
     void appendStatusNote(const QString &note);
 
     const RxBuffer &m_rx;
     RequestQueue &m_queue;
-    quint16 m_measValidity = 0;
+    StatusSnapshot m_snapshot;
 
-    std::vector<FieldLabel> m_fields;
+    std::vector<QLabel *> m_fields; // StatusRegisterMap() order
     QLabel *m_statusLine = nullptr;
     QLabel *m_setpr = nullptr;
     QLabel *m_nodeConflict = nullptr;

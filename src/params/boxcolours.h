@@ -1,5 +1,7 @@
 #pragma once
 
+#include "params/paramstate.h"
+
 namespace vortan
 {
 
@@ -13,6 +15,30 @@ enum class BoxColour {
     FileEqual,  // clr_file_equal
     FileDiffer, // clr_file_differ
 };
+
+// The colour a value's state is shown in; NotRead keeps the box's default background.
+constexpr BoxColour boxColourOf(ParamState state)
+{
+    switch (state) {
+    case ParamState::Read:
+        return BoxColour::FromEeprom;
+    case ParamState::FromFile:
+        return BoxColour::FromFile;
+    case ParamState::Missing:
+        return BoxColour::NotInFile;
+    case ParamState::Equal:
+        return BoxColour::FileEqual;
+    case ParamState::Differs:
+        return BoxColour::FileDiffer;
+    case ParamState::NotRead:
+        return BoxColour::NotRead;
+    case ParamState::Edited:
+    case ParamState::Requested:
+    case ParamState::Written:
+        break;
+    }
+    return BoxColour::Changed;
+}
 
 struct Rgb {
     int red;

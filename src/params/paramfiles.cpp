@@ -85,12 +85,11 @@ bool ReadParamSet(const QString &path, ParamFileSet &set)
     return true;
 }
 
-BoxColour CompareParamValue(bool present, const QString &fileValue, const QString &boxText)
+ParamState CompareParamValue(bool present, const QString &fileValue, const QString &text)
 {
     if (!present)
-        return BoxColour::NotInFile;
-    return ParseNumber(fileValue) == ParseNumber(boxText) ? BoxColour::FileEqual
-                                                          : BoxColour::FileDiffer;
+        return ParamState::Missing;
+    return ParseNumber(fileValue) == ParseNumber(text) ? ParamState::Equal : ParamState::Differs;
 }
 
 } // namespace vortan

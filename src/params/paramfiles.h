@@ -1,6 +1,6 @@
 #pragma once
 
-#include "params/boxcolours.h"
+#include "params/paramstate.h"
 #include "params/paramtable.h"
 
 #include <QString>
@@ -41,7 +41,8 @@ struct ParamFileSet {
 // Reads the whole file at once. False when the file cannot be read.
 bool ReadParamSet(const QString &path, ParamFileSet &set);
 
-// Colour of a box after comparing it with the file: equal when both parse to the same number.
-BoxColour CompareParamValue(bool present, const QString &fileValue, const QString &boxText);
+// A value compared with the file: Equal when both parse to the same number, Missing when the
+// file lacks it, else Differs.
+ParamState CompareParamValue(bool present, const QString &fileValue, const QString &text);
 
 } // namespace vortan

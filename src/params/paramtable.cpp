@@ -1,7 +1,5 @@
 #include "params/paramtable.h"
 
-Q_LOGGING_CATEGORY(lcParams, "vortan.params")
-
 namespace vortan
 {
 

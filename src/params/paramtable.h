@@ -1,12 +1,11 @@
 #pragma once
 
-#include <QLoggingCategory>
+#include "format/logging.h"
+
 #include <QString>
 #include <QVector>
 
 #include <array>
-
-Q_DECLARE_LOGGING_CATEGORY(lcParams)
 
 namespace vortan
 {

@@ -77,12 +77,12 @@ QString controlName(const char *name, int index)
 
 } // namespace
 
-ParamWindow::ParamWindow(RequestQueue &queue, QLabel *statusLine, UserMessages &messages,
-                         QWidget *owner)
+ParamWindow::ParamWindow(ParamSet &set, RequestQueue &queue, QLabel *statusLine,
+                         UserMessages &messages, QWidget *owner)
     : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                          Qt::WindowCloseButtonHint),
-      m_queue(queue), m_statusLine(statusLine), m_messages(messages)
+      m_set(set), m_queue(queue), m_statusLine(statusLine), m_messages(messages)
 {
     setObjectName(QStringLiteral("frm_param"));
     setWindowTitle(QStringLiteral("Программируемые параметры"));
@@ -91,6 +91,9 @@ ParamWindow::ParamWindow(RequestQueue &queue, QLabel *statusLine, UserMessages &
     buildControls();
     buildBoxes();
     buildLegend();
+    connect(&m_set, &ParamSet::valueChanged, this, &ParamWindow::showValue);
+    for (int i = 0; i < ParamTable::Count; ++i)
+        showValue(i);
 
     FileBrowser::Widgets w;
     w.drive2 = findChild<QComboBox *>(QStringLiteral("Drive2"));
@@ -228,13 +231,15 @@ void ParamWindow::buildBoxes()
         box->setGeometry(pl::TwipsRect(place.left, place.top,
                                        narrow ? pl::NarrowBoxWidth : pl::BoxWidth, pl::BoxHeight));
         m_boxes[size_t(i)] = box;
-        connect(box, &QLineEdit::textChanged, this,
-                [this, i] { setBoxColour(i, BoxColour::Changed); });
+        connect(box, &QLineEdit::textChanged, this, [this, i](const QString &text) {
+            if (!m_showing)
+                m_set.edit(i, text);
+        });
         connect(box, &QLineEdit::returnPressed, this, [this, i] { onEnter(i); });
 
-        if (place.captionLeft < 0 || !m_table.entry(i).ownCaption)
+        if (place.captionLeft < 0 || !paramTable().entry(i).ownCaption)
             continue;
-        auto *label = new QLabel(m_table.caption(i), parent);
+        auto *label = new QLabel(paramTable().caption(i), parent);
         label->setObjectName(controlName("lblc_par", i));
         label->setFont(labelFont);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -279,8 +284,7 @@ void ParamWindow::openWindow()
         activateWindow();
         return;
     }
-    resetBoxes();
-    m_table.BuildParamTable();
+    m_set.reset();
     show();
     raise();
     activateWindow();
@@ -293,51 +297,36 @@ void ParamWindow::ApplyParamReply(const RxBuffer &rx)
         qCDebug(lcParams) << "parameter reply dropped: window closed";
         return;
     }
-    const QVector<ParamValue> values = DecodeParamReply(rx, m_table);
-    for (const ParamValue &v : values) {
-        m_boxes[size_t(v.index)]->setText(v.text);
-        setBoxColour(v.index, BoxColour::FromEeprom);
-    }
+    m_set.applyReply(rx);
 }
 
-void ParamWindow::resetBoxes()
+void ParamWindow::showValue(int index)
 {
-    for (QLineEdit *box : m_boxes) {
-        box->setText(QStringLiteral("-"));
-        box->setPalette(m_defaultBoxPalette);
-    }
-}
-
-void ParamWindow::setBoxColour(int index, BoxColour colour)
-{
+    if (!ParamTable::isValidIndex(index))
+        return;
     QLineEdit *box = m_boxes[size_t(index)];
-    QPalette p = box->palette();
-    p.setColor(QPalette::Base, toColor(colour));
-    box->setPalette(p);
-}
-
-void ParamWindow::setAllBoxColours(BoxColour colour)
-{
-    for (int i = 0; i < ParamTable::Count; ++i)
-        setBoxColour(i, colour);
-}
-
-QStringList ParamWindow::boxTexts() const
-{
-    QStringList texts;
-    texts.reserve(ParamTable::Count);
-    for (const QLineEdit *box : m_boxes)
-        texts.append(box->text());
-    return texts;
+    const QString text = m_set.text(index);
+    if (box->text() != text) {
+        m_showing = true;
+        box->setText(text);
+        m_showing = false;
+    }
+    QPalette p = m_defaultBoxPalette;
+    const ParamState state = m_set.state(index);
+    if (state != ParamState::NotRead)
+        p.setColor(QPalette::Base, toColor(boxColourOf(state)));
+    if (box->palette() != p)
+        box->setPalette(p);
 }
 
 QString ParamWindow::boxName(int index) const
 {
-    const QString caption = m_table.caption(index);
-    if (m_table.entry(index).ownCaption)
+    const ParamTable &table = paramTable();
+    const QString caption = table.caption(index);
+    if (table.entry(index).ownCaption)
         return caption;
     int first = index;
-    while (first > 0 && !m_table.entry(first).ownCaption)
+    while (first > 0 && !table.entry(first).ownCaption)
         --first;
     return caption + QStringLiteral(", поле ") + QString::number(index - first + 1);
 }
@@ -349,7 +338,7 @@ void ParamWindow::setStatus(const QString &text)
 
 bool ParamWindow::queueReadAll()
 {
-    if (ReadAllParams(m_queue, m_table) == TransferStatus::Queued)
+    if (m_set.readAll(m_queue) == TransferStatus::Queued)
         return true;
     m_messages.ask(this, QMessageBox::Critical, kReadErrorTitle,
                    kRingFull + kCrLf + QStringLiteral("Чтение параметров не выполнено."),
@@ -360,15 +349,14 @@ bool ParamWindow::queueReadAll()
 void ParamWindow::onReadAll()
 {
     if (queueReadAll())
-        setAllBoxColours(BoxColour::Changed);
+        m_set.setAllStates(ParamState::Requested);
 }
 
 void ParamWindow::onWriteAll()
 {
-    const WriteAllResult result = WriteAllParams(m_queue, m_table, boxTexts());
+    const WriteAllResult result = m_set.writeAll(m_queue);
     switch (result.status) {
     case TransferStatus::Queued:
-        setAllBoxColours(BoxColour::Changed);
         return;
     case TransferStatus::RingFull:
         m_messages.ask(this, QMessageBox::Critical, kWriteErrorTitle,
@@ -393,8 +381,7 @@ void ParamWindow::onWriteAll()
 
 void ParamWindow::onEnter(int index)
 {
-    setBoxColour(index, BoxColour::Changed);
-    switch (WriteOneParam(m_queue, m_table, index, m_boxes[size_t(index)]->text())) {
+    switch (m_set.writeOne(m_queue, index)) {
     case TransferStatus::Queued:
         return;
     case TransferStatus::NoNumber: {
@@ -435,8 +422,7 @@ void ParamWindow::onSaveFile()
             return;
         }
     }
-    const QStringList texts = boxTexts();
-    while (!SaveParamSet(m_paramFilePath, texts)) {
+    while (!m_set.save(m_paramFilePath)) {
         if (m_messages.ask(this, QMessageBox::Critical, kFileErrorTitle,
                            cannotOpen(name, " для записи"),
                            QMessageBox::Retry | QMessageBox::Cancel) != QMessageBox::Retry) {
@@ -444,7 +430,6 @@ void ParamWindow::onSaveFile()
             return;
         }
     }
-    setAllBoxColours(BoxColour::FromFile);
     setStatus(QString());
     m_browser->refreshFiles();
 }
@@ -476,14 +461,7 @@ void ParamWindow::onReadFile()
     ParamFileSet set;
     if (!readParamFile(true, set))
         return;
-    for (int i = 0; i < ParamTable::Count; ++i) {
-        if (set.present[size_t(i)]) {
-            m_boxes[size_t(i)]->setText(set.values[size_t(i)]);
-            setBoxColour(i, BoxColour::FromFile);
-        } else {
-            setBoxColour(i, BoxColour::NotInFile);
-        }
-    }
+    m_set.load(set);
     setStatus(QString());
 }
 
@@ -492,9 +470,7 @@ void ParamWindow::onCompare()
     ParamFileSet set;
     if (!readParamFile(false, set))
         return;
-    for (int i = 0; i < ParamTable::Count; ++i)
-        setBoxColour(i, CompareParamValue(set.present[size_t(i)], set.values[size_t(i)],
-                                          m_boxes[size_t(i)]->text()));
+    m_set.compare(set);
     setStatus(QString());
 }
 

@@ -2,6 +2,7 @@
 
 #include "params/boxcolours.h"
 #include "params/paramfiles.h"
+#include "params/paramset.h"
 #include "params/paramtable.h"
 
 #include <QPalette>
@@ -31,13 +32,15 @@ class ParamWindow : public QWidget
 {
     Q_OBJECT
 public:
-    ParamWindow(RequestQueue &queue, QLabel *statusLine, UserMessages &messages, QWidget *owner);
+    // The window shows and edits `set`, which outlives it.
+    ParamWindow(ParamSet &set, RequestQueue &queue, QLabel *statusLine, UserMessages &messages,
+                QWidget *owner);
     ~ParamWindow() override;
 
-    // Shows and raises the window. Opening a closed window starts afresh: every box "-", the
+    // Shows and raises the window. Opening a closed window starts afresh: every value "-", the
     // parameter table rebuilt and a read of all parameters queued.
     void openWindow();
-    // Puts the values of a good function-100/101 reply into the boxes (green). Replies that
+    // Puts the values of a good function-100/101 reply into the set (green). Replies that
     // arrive while the window is closed are dropped.
     void ApplyParamReply(const RxBuffer &rx);
 
@@ -45,7 +48,8 @@ public:
     // tick, so the owner keeps the note there for a while. Without it the line is set once.
     std::function<void(const QString &)> showNote;
 
-    const ParamTable &paramTable() const { return m_table; }
+    const ParamTable &paramTable() const { return m_set.table(); }
+    ParamSet &paramSet() { return m_set; }
     FileBrowser &fileBrowser() { return *m_browser; }
     // The full path of the file used by the last file command.
     QString paramFilePath() const { return m_paramFilePath; }
@@ -61,10 +65,8 @@ private:
     void buildLegend();
     QWidget *parentFor(int parent) const;
 
-    void resetBoxes();
-    void setBoxColour(int index, BoxColour colour);
-    void setAllBoxColours(BoxColour colour);
-    QStringList boxTexts() const;
+    // Shows value `index` of the set: its text and the colour of its state.
+    void showValue(int index);
     QString boxName(int index) const;
     void setStatus(const QString &text);
 
@@ -82,10 +84,11 @@ private:
     void onHScroll(int value);
     void onVScroll(int value);
 
+    ParamSet &m_set;
     RequestQueue &m_queue;
     QPointer<QLabel> m_statusLine;
     UserMessages &m_messages;
-    ParamTable m_table;
+    bool m_showing = false; // a box is being set from the set, not typed
     QString m_paramFilePath;
 
     QGroupBox *m_prg = nullptr;

@@ -1,4 +1,5 @@
 #include "application.h"
+#include "format/logging.h"
 
 #include "config/usermessage.h"
 #include "modbus/qserialportlink.h"
@@ -9,8 +10,6 @@
 
 namespace vortan
 {
-
-Q_LOGGING_CATEGORY(lcStartup, "vortan.startup", QtWarningMsg)
 
 namespace
 {
@@ -39,7 +38,8 @@ Application::Application(const StartupOptions &options, std::unique_ptr<QSerialP
       m_messages(messages), m_window(),
       m_config(options.programDir, m_portNumber, messages, m_window.statusLine(),
                m_window.slaveList(), &m_window),
-      m_monitor(&m_window, m_rx, m_queue), m_cycle(m_queue, m_rx, m_link, *this)
+      m_monitor(&m_window, m_rx, m_queue), m_poll([this] { return m_window.controlState(); }),
+      m_cycle(m_queue, m_rx, m_link, *this, m_poll)
 {
     m_sinceStart.start();
     m_timer1.setObjectName(QStringLiteral("Timer1"));
@@ -147,7 +147,8 @@ void Application::openPortSettings()
 void Application::openParamWindow()
 {
     if (!m_paramWindow) {
-        m_paramWindow = new ParamWindow(m_queue, m_window.statusLine(), m_messages, &m_window);
+        m_paramWindow =
+            new ParamWindow(m_paramSet, m_queue, m_window.statusLine(), m_messages, &m_window);
         m_paramWindow->showNote = [this](const QString &note) { showNote(note); };
     }
     m_paramWindow->openWindow();
@@ -195,11 +196,6 @@ void Application::setStatusText(const QString &text)
 void Application::decodeReply()
 {
     m_monitor.DecodeReply();
-}
-
-ControlState Application::controlState() const
-{
-    return m_window.controlState();
 }
 
 int Application::slaveAddress() const

@@ -5,8 +5,10 @@
 #include "config/portmap.h"
 #include "modbus/exchangecycle.h"
 #include "modbus/frames.h"
+#include "modbus/pollpolicy.h"
 #include "modbus/requestqueue.h"
 #include "monitor/statusmonitor.h"
+#include "params/paramset.h"
 #include "params/paramwindow.h"
 #include "shell/mainwindow.h"
 
@@ -68,6 +70,9 @@ public:
     AppConfig &config() { return m_config; }
     PortDialog *portDialog() const { return m_portDialog; }
     ParamWindow *paramWindow() const { return m_paramWindow; }
+    ParamSet &paramSet() { return m_paramSet; }
+    ExchangeCycle &cycle() { return m_cycle; }
+    const AlternatingPoll &pollPolicy() const { return m_poll; }
 
     static QString portFailureText(int port, OpenResult result);
     static QString queueFullNote();
@@ -85,7 +90,6 @@ private:
 
     void setStatusText(const QString &text) override;
     void decodeReply() override;
-    ControlState controlState() const override;
     int slaveAddress() const override;
 
     bool openConfiguredPort();
@@ -102,6 +106,8 @@ private:
     MainWindow m_window;
     AppConfig m_config;
     StatusMonitor m_monitor;
+    ParamSet m_paramSet;
+    AlternatingPoll m_poll;
     ExchangeCycle m_cycle;
     QTimer m_timer1;
     QPointer<PortDialog> m_portDialog;

@@ -52,7 +52,6 @@ public:
         ++decoded;
         onDecode();
     }
-    ControlState controlState() const override { return state; }
     int slaveAddress() const override { return address; }
 };
 
@@ -61,7 +60,8 @@ struct World {
     RxBuffer rx;
     FakeSerialLink link;
     FakeHost host;
-    ExchangeCycle cycle{queue, rx, link, host};
+    AlternatingPoll poll{[this] { return host.state; }};
+    ExchangeCycle cycle{queue, rx, link, host, poll};
 
     World() { link.setOpen(true); }
 
@@ -246,9 +246,9 @@ private slots:
             int bytesWaiting() override { return 1; }
             int readByte() override { return 0x55; }
         } endless;
-        ExchangeCycle(w->queue, w->rx, silent, w->host).ExchangeTick();
+        ExchangeCycle(w->queue, w->rx, silent, w->host, w->poll).ExchangeTick();
         QCOMPARE(w->host.statuses.last(), NoReply);
-        ExchangeCycle(w->queue, w->rx, endless, w->host).ExchangeTick();
+        ExchangeCycle(w->queue, w->rx, endless, w->host, w->poll).ExchangeTick();
         QCOMPARE(w->rx.count, RxBuffer::MaxCount);
         QCOMPARE(w->host.statuses.last(), BadCrc);
     }

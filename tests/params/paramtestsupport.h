@@ -102,8 +102,9 @@ struct ParamWorld {
     QLabel *status = new QLabel(&owner);
     RequestQueue queue;
     HookedMessages messages;
+    ParamSet set;
     std::unique_ptr<ParamWindow> window =
-        std::make_unique<ParamWindow>(queue, status, messages, &owner);
+        std::make_unique<ParamWindow>(set, queue, status, messages, &owner);
 
     template <typename T = QWidget>
     T *find(const QString &name) const

@@ -29,7 +29,8 @@ struct Bench : ParamWorld, CycleHost {
     RxBuffer rx;
     FakeSerialLink link;
     FakeParamMemory memory;
-    ExchangeCycle cycle{queue, rx, link, *this};
+    AlternatingPoll poll{[] { return ControlState{}; }};
+    ExchangeCycle cycle{queue, rx, link, *this, poll};
 
     Bench()
     {
@@ -40,7 +41,6 @@ struct Bench : ParamWorld, CycleHost {
     }
     void setStatusText(const QString &) override {}
     void decodeReply() override { window->ApplyParamReply(rx); }
-    ControlState controlState() const override { return {}; }
     int slaveAddress() const override { return 1; }
 
     // Runs ticks; the controller answers each frame before the next tick.
