@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 namespace vortan
@@ -25,6 +26,12 @@ struct ExchangeRecord {
     int queueDepth = 0;  // requests waiting, the one in flight included, after the verdict
     int exceptionCode() const { return verdict == Verdict::Exception ? quint8(reply.at(2)) : -1; }
 };
+
+// A short word for a verdict: good, crc, noreply, short, exception:N.
+QString VerdictWord(Verdict verdict, int exceptionCode = -1);
+// One line of a frame trace, fields separated by tabs: local time (ISO 8601 with milliseconds),
+// request bytes in hex ("-" for none), reply bytes in hex, verdict, "repeat" or "-".
+QString TraceLine(const ExchangeRecord &record);
 
 // Statistics, traffic views, traces and command-line drivers watch the cycle through this.
 class ExchangeObserver

@@ -100,8 +100,8 @@ OpenResult QSerialPortLink::openDevice()
     if (m_serial.isOpen())
         m_serial.close();
     qCInfo(lcSerial) << "port" << m_port << "on" << path << "refused:" << reason;
-    if (error == QSerialPort::PermissionError && accessibleToUs(path))
-        return OpenResult::InUse;
+    if (error == QSerialPort::PermissionError)
+        return accessibleToUs(path) ? OpenResult::InUse : OpenResult::Forbidden;
     return OpenResult::Unavailable;
 }
 

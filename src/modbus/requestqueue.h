@@ -47,6 +47,9 @@ public:
         if (!isEmpty())
             m_read = quint16((m_read + 1) % Slots);
     }
+    // Drops every waiting request, the one in flight included (a command-line transfer that
+    // gave up).
+    void clear() { m_read = m_write; }
     quint16 readIndex() const { return m_read; }
     quint16 writeIndex() const { return m_write; }
 

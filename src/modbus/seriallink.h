@@ -3,22 +3,26 @@
 #include <QByteArray>
 #include <QString>
 
-namespace vortan {
+namespace vortan
+{
 
-enum class OpenResult { Ok, InUse, Unavailable };
+// InUse: another program holds the device; Forbidden: we may not read and write it (not a
+// member of the device's group); Unavailable: anything else (no such device, no port).
+enum class OpenResult { Ok, InUse, Unavailable, Forbidden };
 
 // The serial line to the controller (115200 8E1), as the exchange cycle and the port dialog see
 // it. Ports are numbered as the user knows them ("COM" n).
-class SerialLink {
+class SerialLink
+{
 public:
     virtual ~SerialLink() = default;
     virtual void selectPort(int n) = 0;
     virtual int selectedPort() const = 0;
-    virtual OpenResult open() = 0;   // opening an already open port fails (Unavailable)
+    virtual OpenResult open() = 0; // opening an already open port fails (Unavailable)
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
-    virtual int bytesWaiting() = 0;  // 0 on a closed port
-    virtual int readByte() = 0;      // next waiting byte 0..255; -1 when none
+    virtual int bytesWaiting() = 0;                  // 0 on a closed port
+    virtual int readByte() = 0;                      // next waiting byte 0..255; -1 when none
     virtual void write(const QByteArray &frame) = 0; // queues and returns at once
 };
 

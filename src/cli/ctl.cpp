@@ -1,0 +1,707 @@
+#include "cli/ctl.h"
+
+#include "config/configfile.h"
+#include "config/portmap.h"
+#include "format/formatting.h"
+#include "modbus/linksession.h"
+#include "modbus/qserialportlink.h"
+#include "monitor/statussnapshot.h"
+#include "params/paramfiles.h"
+#include "params/paramset.h"
+#include "params/requesttext.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <cmath>
+#include <memory>
+
+namespace vortan::ctl
+{
+
+namespace
+{
+
+// A bus scan asks each address twice (a frame lost to noise must not hide a controller) and
+// gives up on an address that has not begun to answer after 20 ms.
+constexpr int ScanAttempts = 2;
+constexpr int ScanSilenceMs = 20;
+constexpr int ProgressWidth = 30;
+constexpr int DeviceAddressIndex = ParamTable::DeviceAddressIndex;
+
+const ParamTable &paramTable()
+{
+    static const ParamTable table;
+    return table;
+}
+
+QString devicePath(const QString &typed)
+{
+    const QFileInfo info(typed);
+    if (info.isAbsolute() || info.exists())
+        return info.absoluteFilePath();
+    return QStringLiteral("/dev/") + typed;
+}
+
+// A progress bar on standard error, redrawn in place; only on a terminal and without -q.
+class Progress
+{
+public:
+    Progress(QTextStream &err, bool shown, const QString &what, int total)
+        : m_err(err), m_shown(shown && total > 0), m_what(what), m_total(total)
+    {
+        show(0);
+    }
+    ~Progress() { finish(); }
+    void show(int done)
+    {
+        if (!m_shown)
+            return;
+        const int filled =
+            m_total > 0 ? qBound(0, done * ProgressWidth / m_total, ProgressWidth) : 0;
+        m_err << '\r' << m_what << " [" << QString(filled, QLatin1Char('#'))
+              << QString(ProgressWidth - filled, QLatin1Char('-')) << "] " << done << '/' << m_total
+              << Qt::flush;
+    }
+    void finish()
+    {
+        if (m_shown)
+            m_err << "\r\033[K" << Qt::flush;
+        m_shown = false;
+    }
+
+private:
+    QTextStream &m_err;
+    bool m_shown;
+    QString m_what;
+    int m_total;
+};
+
+// Prints every exchange on standard error (-v).
+class TracePrinter : public ExchangeObserver
+{
+public:
+    explicit TracePrinter(QTextStream &err) : m_err(err) {}
+    void exchanged(const ExchangeRecord &record) override
+    {
+        if (!record.request.isEmpty())
+            m_err << TraceLine(record) << '\n' << Qt::flush;
+    }
+
+private:
+    QTextStream &m_err;
+};
+
+class Command
+{
+public:
+    Command(const Options &o, QTextStream &out, QTextStream &err) : m_o(o), m_out(out), m_err(err)
+    {
+    }
+
+    int run();
+
+private:
+    int openPort();
+    QString portLabel() const;
+    QString verdictText(const LinkSession::Outcome &outcome) const;
+    int failed(const LinkSession::Outcome &outcome, const QString &what);
+
+    bool readParams(ParamSet &set, int &exit);
+    bool readFile(const QString &path, ParamFileSet &file, int &exit);
+    QString caption(int index) const;
+    void printDifferences(const QList<int> &indices, const ParamSet &controller,
+                          const ParamFileSet &file);
+
+    int status();
+    int backup();
+    int backupTo(const QString &path, int &exit);
+    int backupAll();
+    int restore();
+    int compare();
+    int scan();
+    QList<int> scanAddresses(int &exit);
+
+    const Options &m_o;
+    QTextStream &m_out;
+    QTextStream &m_err;
+    int m_portNumber = 0;
+    QString m_device;
+    std::unique_ptr<QSerialPortLink> m_link;
+    std::unique_ptr<LinkSession> m_session;
+    std::unique_ptr<TracePrinter> m_trace;
+};
+
+QString Command::portLabel() const
+{
+    return m_portNumber > 0 ? QStringLiteral("COM%1 (%2)").arg(m_portNumber).arg(m_device)
+                            : m_device;
+}
+
+int Command::openPort()
+{
+    const QString configPath = configfile::pathIn(m_o.programDir);
+    PortMap map = PortMap::fromConfigFile(configPath);
+    const QRegularExpression comName(QStringLiteral("^COM(\\d{1,3})$"),
+                                     QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch com = comName.match(m_o.port.trimmed());
+    if (m_o.port.trimmed().isEmpty()) {
+        quint8 port = 1;
+        QString value;
+        switch (configfile::readPort(configPath, &port, &value)) {
+        case configfile::Read::Ok:
+        case configfile::Read::Missing:
+            break;
+        case configfile::Read::Unreadable:
+            m_err << "Ошибка открытия файла " << configPath << " для чтения\n";
+            return BadUsage;
+        case configfile::Read::BadPort:
+            m_err << "В файле " << configPath << " неверный номер порта: «" << value << "»\n";
+            return BadUsage;
+        }
+        m_portNumber = port;
+        m_device = map.device(port);
+    } else if (com.hasMatch()) {
+        m_portNumber = com.captured(1).toInt();
+        if (m_portNumber < 1 || m_portNumber > PortMap::LastNumber) {
+            m_err << "Неверный номер порта: " << m_o.port << '\n';
+            return BadUsage;
+        }
+        m_device = map.device(m_portNumber);
+    } else {
+        m_portNumber = 0;
+        m_device = devicePath(m_o.port.trimmed());
+    }
+
+    const QString device = m_device;
+    m_link = std::make_unique<QSerialPortLink>([device](int) { return device; });
+    m_link->selectPort(qMax(1, m_portNumber));
+    switch (m_link->open()) {
+    case OpenResult::Ok:
+        break;
+    case OpenResult::InUse:
+        m_err << "Порт " << portLabel() << " занят другим приложением\n";
+        return PortFailed;
+    case OpenResult::Forbidden:
+        m_err << "Нет доступа к порту " << portLabel()
+              << ": пользователь должен входить в группу dialout.\n"
+                 "Добавьте себя в группу командой «sudo usermod -aG dialout $USER» и войдите в "
+                 "систему заново.\n";
+        return PortFailed;
+    case OpenResult::Unavailable:
+        m_err << "Порт " << portLabel() << " не доступен\n";
+        return PortFailed;
+    }
+    m_session = std::make_unique<LinkSession>(*m_link);
+    m_session->setSlaveAddress(m_o.address);
+    if (m_o.retries >= 0)
+        m_session->setAttempts(m_o.retries + 1);
+    if (m_o.verbose) {
+        m_trace = std::make_unique<TracePrinter>(m_err);
+        m_session->cycle().addObserver(m_trace.get());
+    }
+    return Done;
+}
+
+QString Command::verdictText(const LinkSession::Outcome &outcome) const
+{
+    switch (outcome.lastVerdict) {
+    case Verdict::Exception:
+        return QStringLiteral("контроллер отказал, код исключения %1").arg(outcome.exceptionCode);
+    case Verdict::BadCrc:
+        return QStringLiteral("несовпадение КС");
+    case Verdict::Good:
+    case Verdict::NoReply:
+    case Verdict::Short:
+        break;
+    }
+    return QStringLiteral("нет ответа");
+}
+
+int Command::failed(const LinkSession::Outcome &outcome, const QString &what)
+{
+    m_err << "Контроллер по адресу " << m_session->slaveAddress() << " (порт " << portLabel()
+          << ") не ответил на запрос «" << DescribeRequest(outcome.failed, paramTable()) << "» ["
+          << QString::fromLatin1(outcome.failed.toHex(' ').toUpper())
+          << "]: " << verdictText(outcome);
+    if (outcome.lastVerdict != Verdict::Exception)
+        m_err << " (попыток: " << m_session->attempts() << ')';
+    m_err << ".\n";
+    if (!what.isEmpty())
+        m_err << what << '\n';
+    return NoAnswer;
+}
+
+QString Command::caption(int index) const
+{
+    return paramTable().caption(index);
+}
+
+bool Command::readParams(ParamSet &set, int &exit)
+{
+    set.reset();
+    set.readAll(m_session->queue());
+    const int total = m_session->queue().waiting();
+    Progress bar(m_err, m_o.progress && !m_o.quiet, QStringLiteral("Чтение параметров"), total);
+    const LinkSession::Outcome outcome = m_session->run(
+        [&set](const RxBuffer &rx) { set.applyReply(rx); }, [&bar](int n) { bar.show(n); });
+    bar.finish();
+    if (!outcome.ok) {
+        exit = failed(outcome, QString());
+        return false;
+    }
+    for (int i = 0; i < ParamTable::Count; ++i) {
+        if (set.state(i) != ParamState::Read) {
+            m_err << "Контроллер не прислал значение параметра " << i << " «" << caption(i)
+                  << "».\n";
+            exit = NoAnswer;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Command::readFile(const QString &path, ParamFileSet &file, int &exit)
+{
+    if (!QFileInfo(path).isFile()) {
+        m_err << "Файл " << path << " не найден\n";
+        exit = BadUsage;
+        return false;
+    }
+    if (!ReadParamSet(path, file)) {
+        m_err << "Невозможно прочитать файл " << path
+              << " (не файл параметров: двоичный, слишком большой или недоступный)\n";
+        exit = BadUsage;
+        return false;
+    }
+    return true;
+}
+
+void Command::printDifferences(const QList<int> &indices, const ParamSet &controller,
+                               const ParamFileSet &file)
+{
+    if (indices.isEmpty())
+        return;
+    m_out << "№\tПараметр\tКонтроллер\tФайл\n";
+    for (int i : indices) {
+        const QString fileText = file.present[size_t(i)] ? file.values[size_t(i)].trimmed()
+                                                         : QStringLiteral("(нет в файле)");
+        m_out << i << '\t' << caption(i) << '\t' << controller.text(i).trimmed() << '\t' << fileText
+              << '\n';
+    }
+}
+
+int Command::status()
+{
+    RxBuffer reply;
+    m_session->queue().enqueue(StatusPollRequest());
+    const LinkSession::Outcome outcome =
+        m_session->run([&reply](const RxBuffer &rx) { reply = rx; });
+    if (!outcome.ok)
+        return failed(outcome, QString());
+    if (!HoldsStatusBlock(reply)) {
+        m_err << "Неполный ответ: " << reply.count << " байт\n";
+        return NoAnswer;
+    }
+    const StatusSnapshot s = DecodeStatusBlock(reply);
+    const RegisterMap map = StatusRegisterMap();
+
+    if (m_o.json) {
+        QJsonObject root;
+        root[QStringLiteral("address")] = m_session->slaveAddress();
+        QJsonArray fields;
+        for (size_t i = 0; i < map.count; ++i) {
+            const RegisterField &f = map.first[i];
+            QJsonObject o;
+            o[QStringLiteral("name")] = QString::fromLatin1(f.label);
+            o[QStringLiteral("group")] = FieldGroupCaption(f.group);
+            o[QStringLiteral("caption")] = QString::fromUtf8(f.caption);
+            o[QStringLiteral("unit")] = QString::fromUtf8(f.quantity);
+            o[QStringLiteral("text")] = s.fieldText(int(i));
+            o[QStringLiteral("valid")] = s.fields[i].valid;
+            const double number = s.fieldNumber(int(i));
+            if (f.isNumber())
+                o[QStringLiteral("value")] = std::isnan(number) ? QJsonValue() : QJsonValue(number);
+            else
+                o[QStringLiteral("value")] = double(s.fields[i].raw);
+            fields.append(o);
+        }
+        root[QStringLiteral("fields")] = fields;
+        const auto names = [](auto nameOf, int count, auto on) {
+            QJsonArray list;
+            for (int k = 0; k < count; ++k) {
+                if (on(k) && *nameOf(k))
+                    list.append(QString::fromUtf8(nameOf(k)));
+            }
+            return list;
+        };
+        root[QStringLiteral("inputs")] =
+            names(DiscreteInputName, DiscreteInputLamps, [&s](int k) { return s.inputOn(k); });
+        root[QStringLiteral("controlFlags")] =
+            names(ControlFlagName, ControlFlagLamps, [&s](int k) { return s.flagOn(k); });
+        QJsonArray alarms =
+            names(AlarmName, AlarmLamps, [&s](int k) { return s.alarmLevel(k) == 2; });
+        QJsonArray warnings =
+            names(AlarmName, AlarmLamps, [&s](int k) { return s.alarmLevel(k) == 1; });
+        for (const QJsonValue &v :
+             names(Alarm1Name, Alarm1Lamps, [&s](int k) { return s.alarmLevel(k, true) == 2; }))
+            alarms.append(v);
+        for (const QJsonValue &v :
+             names(Alarm1Name, Alarm1Lamps, [&s](int k) { return s.alarmLevel(k, true) == 1; }))
+            warnings.append(v);
+        root[QStringLiteral("alarms")] = alarms;
+        root[QStringLiteral("warnings")] = warnings;
+        root[QStringLiteral("priorityConflict")] = s.nodeConflict;
+        QJsonArray units;
+        for (int u = 0; u < StatusUnits; ++u) {
+            const UnitReading &r = s.units[size_t(u)];
+            QJsonObject o;
+            o[QStringLiteral("row")] = u;
+            o[QStringLiteral("ratedPower")] = r.maxPower / 10.0;
+            o[QStringLiteral("activePower")] = r.activePower / 10.0;
+            o[QStringLiteral("state")] = UnitStateLetters(r.state);
+            o[QStringLiteral("stateWord")] = r.state;
+            o[QStringLiteral("green")] = r.green;
+            units.append(o);
+        }
+        root[QStringLiteral("units")] = units;
+        QJsonArray registers;
+        for (quint16 w : s.registers)
+            registers.append(w);
+        root[QStringLiteral("registers")] = registers;
+        m_out << QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented));
+        return Done;
+    }
+
+    m_out << "Контроллер по адресу " << m_session->slaveAddress() << ", порт " << portLabel()
+          << '\n';
+    for (FieldGroup g : {FieldGroup::Set, FieldGroup::Section, FieldGroup::Buses,
+                         FieldGroup::Synchroniser, FieldGroup::LoadSharing, FieldGroup::Service}) {
+        m_out << FieldGroupCaption(g) << '\n';
+        for (size_t i = 0; i < map.count; ++i) {
+            if (map.first[i].group == g)
+                m_out << "  " << map.first[i].heading() << ": " << s.fieldText(int(i)).trimmed()
+                      << '\n';
+        }
+    }
+    m_out << "Распределение по ЭА группы (номин. P, акт. P, флаги)\n";
+    for (int u = 0; u < StatusUnits; ++u) {
+        const UnitReading &r = s.units[size_t(u)];
+        m_out << "  " << u << ": " << UnitPowerText(r.maxPower) << "  "
+              << UnitPowerText(r.activePower) << "  " << UnitStateLetters(r.state)
+              << (r.green ? "" : "  (не на связи)") << '\n';
+    }
+    const auto list = [this](const char *title, auto nameOf, int count, auto on) {
+        QStringList names;
+        for (int k = 0; k < count; ++k) {
+            if (on(k) && *nameOf(k))
+                names << QString::fromUtf8(nameOf(k));
+        }
+        m_out << title << ": "
+              << (names.isEmpty() ? QStringLiteral("нет") : names.join(QStringLiteral("; ")))
+              << '\n';
+    };
+    list("Дискр. входы", DiscreteInputName, DiscreteInputLamps,
+         [&s](int k) { return s.inputOn(k); });
+    list("Управление", ControlFlagName, ControlFlagLamps, [&s](int k) { return s.flagOn(k); });
+    const auto alarmNames = [&s](int level) {
+        QStringList names;
+        for (int k = 0; k < AlarmLamps; ++k) {
+            if (s.alarmLevel(k) == level && *AlarmName(k))
+                names << QString::fromUtf8(AlarmName(k));
+        }
+        for (int k = 0; k < Alarm1Lamps; ++k) {
+            if (s.alarmLevel(k, true) == level)
+                names << QString::fromUtf8(Alarm1Name(k));
+        }
+        return names.isEmpty() ? QStringLiteral("нет") : names.join(QStringLiteral("; "));
+    };
+    m_out << "Аварии: " << alarmNames(2) << '\n';
+    m_out << "Неисправности: " << alarmNames(1) << '\n';
+    if (s.nodeConflict)
+        m_out << "На шине уже есть устройство(а) с тем же приоритетом\n";
+    return Done;
+}
+
+int Command::backupTo(const QString &path, int &exit)
+{
+    ParamSet set;
+    if (!readParams(set, exit))
+        return exit;
+    if (path == QLatin1String("-")) {
+        QTemporaryDir dir;
+        const QString temp = dir.filePath(QStringLiteral("backup.ini"));
+        QFile file(temp);
+        if (!SaveParamSet(temp, set.texts()) || !file.open(QIODevice::ReadOnly)) {
+            m_err << "Невозможно подготовить файл параметров\n";
+            return exit = BadUsage;
+        }
+        m_out.flush();
+        QFile stdoutFile;
+        stdoutFile.open(stdout, QIODevice::WriteOnly);
+        stdoutFile.write(file.readAll());
+        stdoutFile.flush();
+        return exit = Done;
+    }
+    if (!set.save(path)) {
+        m_err << "Невозможно открыть файл " << path << " для записи\n";
+        return exit = BadUsage;
+    }
+    if (!m_o.quiet)
+        m_err << "Параметры контроллера по адресу " << m_session->slaveAddress() << " сохранены в "
+              << QDir::toNativeSeparators(path) << '\n';
+    return exit = Done;
+}
+
+int Command::backup()
+{
+    if (m_o.all)
+        return backupAll();
+    int exit = Done;
+    return backupTo(m_o.output, exit);
+}
+
+int Command::backupAll()
+{
+    const QDir dir(m_o.output);
+    if (!dir.exists()) {
+        m_err << "Папка " << m_o.output << " не найдена\n";
+        return BadUsage;
+    }
+    int exit = Done;
+    const QList<int> found = scanAddresses(exit);
+    if (exit != Done)
+        return exit;
+    if (found.isEmpty()) {
+        m_err << "Ни один контроллер не ответил\n";
+        return NoAnswer;
+    }
+    m_session->setAttempts(m_o.retries >= 0 ? m_o.retries + 1 : LinkSession::DefaultAttempts);
+    int worst = Done;
+    for (int address : found) {
+        m_session->setSlaveAddress(address);
+        backupTo(dir.filePath(QStringLiteral("vortan-%1.ini").arg(address)), exit);
+        worst = qMax(worst, exit);
+    }
+    return worst;
+}
+
+int Command::restore()
+{
+    ParamFileSet file;
+    int exit = Done;
+    if (!readFile(m_o.file, file, exit))
+        return exit;
+
+    // Refuse, sending nothing, unless the file gives every value as a number the parameter can
+    // hold: a missing or cut value must never reach the controller.
+    const ParamTable &table = paramTable();
+    QStringList problems;
+    for (int i = 0; i < ParamTable::Count; ++i) {
+        const QString key =
+            ParamKey(i) + QStringLiteral(" «") + table.caption(i) + QStringLiteral("»");
+        if (!file.present[size_t(i)]) {
+            problems << key + QStringLiteral(": нет в файле");
+        } else if (!HoldsNumber(file.values[size_t(i)])) {
+            problems << key + QStringLiteral(": не число («") + file.values[size_t(i)] +
+                            QStringLiteral("»)");
+        } else {
+            const double raw = std::round(ParseNumber(file.values[size_t(i)]) / table.Scale(i));
+            if (!(raw >= 0 && raw <= table.maxRaw(i)))
+                problems << key + QStringLiteral(": вне диапазона (") +
+                                file.values[size_t(i)].trimmed() + QStringLiteral(")");
+        }
+    }
+    if (!problems.isEmpty()) {
+        m_err << "Файл " << m_o.file << " не восстановлен, в контроллер ничего не записано.\n";
+        for (const QString &p : std::as_const(problems))
+            m_err << "  " << p << '\n';
+        return BadUsage;
+    }
+
+    if ((exit = openPort()) != Done)
+        return exit;
+
+    if (m_o.dryRun) {
+        ParamSet controller;
+        if (!readParams(controller, exit))
+            return exit;
+        QList<int> changes;
+        for (int i = 0; i < ParamTable::Count; ++i) {
+            if (RawFromText(table, i, controller.text(i)) !=
+                RawFromText(table, i, file.values[size_t(i)]))
+                changes << i;
+        }
+        printDifferences(changes, controller, file);
+        if (!m_o.quiet)
+            m_err << "Будет изменено параметров: " << changes.size() << " (ничего не записано)\n";
+        return Done;
+    }
+
+    ParamSet set;
+    set.load(file);
+    const WriteAllResult queued = set.writeAll(m_session->queue());
+    if (queued.status != TransferStatus::Queued) {
+        m_err << "Невозможно записать параметры в ЭСППЗУ\n";
+        return BadUsage;
+    }
+    const int total = m_session->queue().waiting();
+    LinkSession::Outcome outcome;
+    {
+        Progress bar(m_err, m_o.progress && !m_o.quiet, QStringLiteral("Запись параметров"), total);
+        outcome = m_session->run({}, [&bar](int n) { bar.show(n); });
+    }
+    if (!outcome.ok)
+        return failed(outcome, QStringLiteral("Записано блоков: %1 из %2; остальные не записаны.")
+                                   .arg(outcome.answered)
+                                   .arg(total));
+
+    // The device address goes last; the controller answers on the new one from now on.
+    m_session->setSlaveAddress(
+        RawFromText(table, DeviceAddressIndex, set.text(DeviceAddressIndex)));
+    ParamSet readBack;
+    if (!readParams(readBack, exit)) {
+        m_err << "Все " << total << " блоков записаны, но проверка чтением не выполнена.\n";
+        return exit;
+    }
+    QList<int> differing;
+    for (int i = 0; i < ParamTable::Count; ++i) {
+        if (RawFromText(table, i, readBack.text(i)) != RawFromText(table, i, set.text(i)))
+            differing << i;
+    }
+    if (!differing.isEmpty()) {
+        printDifferences(differing, readBack, file);
+        m_err << "После записи отличаются параметров: " << differing.size() << '\n';
+        return Differences;
+    }
+    if (!m_o.quiet)
+        m_err << "Записано и проверено: " << ParamTable::Count << " параметров, адрес контроллера "
+              << m_session->slaveAddress() << '\n';
+    return Done;
+}
+
+int Command::compare()
+{
+    ParamFileSet file;
+    int exit = Done;
+    if (!readFile(m_o.file, file, exit))
+        return exit;
+    if ((exit = openPort()) != Done)
+        return exit;
+    ParamSet controller;
+    if (!readParams(controller, exit))
+        return exit;
+    controller.compare(file);
+    QList<int> differing;
+    for (int i = 0; i < ParamTable::Count; ++i) {
+        if (controller.state(i) != ParamState::Equal)
+            differing << i;
+    }
+    printDifferences(differing, controller, file);
+    if (!m_o.quiet)
+        m_err << (differing.isEmpty()
+                      ? QStringLiteral("Параметры совпадают с файлом\n")
+                      : QStringLiteral("Отличаются параметров: %1\n").arg(differing.size()));
+    return differing.isEmpty() ? Done : Differences;
+}
+
+QList<int> Command::scanAddresses(int &exit)
+{
+    QList<int> found;
+    if (m_o.from < 1 || m_o.to > 247 || m_o.from > m_o.to) {
+        m_err << "Неверный диапазон адресов: " << m_o.from << ".." << m_o.to << '\n';
+        exit = BadUsage;
+        return found;
+    }
+    m_session->setAttempts(m_o.retries >= 0 ? m_o.retries + 1 : ScanAttempts);
+    m_session->setSilenceLimitMs(ScanSilenceMs);
+    Progress bar(m_err, m_o.progress && !m_o.quiet, QStringLiteral("Поиск контроллеров"),
+                 m_o.to - m_o.from + 1);
+    for (int address = m_o.from; address <= m_o.to; ++address) {
+        m_session->setSlaveAddress(address);
+        m_session->queue().enqueue(StatusPollRequest());
+        RxBuffer reply;
+        m_session->run([&reply](const RxBuffer &rx) { reply = rx; });
+        // A late answer of another address must not be taken for this one.
+        if (HoldsStatusBlock(reply) && reply.byte(0) == address && reply.byte(1) == FnReadInput)
+            found << address;
+        bar.show(address - m_o.from + 1);
+    }
+    m_session->setSilenceLimitMs(0);
+    return found;
+}
+
+int Command::scan()
+{
+    int exit = Done;
+    const QList<int> found = scanAddresses(exit);
+    if (exit != Done)
+        return exit;
+    // Versions come from a second read, so the list shows what each controller reports now.
+    m_session->setAttempts(m_o.retries >= 0 ? m_o.retries + 1 : LinkSession::DefaultAttempts);
+    for (int address : found) {
+        m_session->setSlaveAddress(address);
+        m_session->queue().enqueue(StatusPollRequest());
+        RxBuffer reply;
+        m_session->run([&reply](const RxBuffer &rx) { reply = rx; });
+        if (!HoldsStatusBlock(reply))
+            continue;
+        const StatusSnapshot s = DecodeStatusBlock(reply);
+        m_out << "Адрес " << address << "\tПротокол: " << s.fieldText(0).trimmed()
+              << "\tВерсия ПО: " << s.fieldText(1).trimmed() << '\n';
+    }
+    if (!m_o.quiet)
+        m_err << "Найдено контроллеров: " << found.size() << " (адреса " << m_o.from << ".."
+              << m_o.to << ")\n";
+    return found.isEmpty() ? NoAnswer : Done;
+}
+
+int Command::run()
+{
+    const QString &c = m_o.command;
+    if ((c == QLatin1String("restore") || c == QLatin1String("compare")) && m_o.file.isEmpty()) {
+        m_err << "Укажите файл параметров: " << c << " ФАЙЛ\n";
+        return BadUsage;
+    }
+    if (c == QLatin1String("restore"))
+        return restore();
+    if (c == QLatin1String("compare"))
+        return compare();
+    if (c == QLatin1String("backup") && m_o.output.isEmpty()) {
+        m_err << "Укажите файл: backup -o ФАЙЛ (или -o - для вывода на экран)\n";
+        return BadUsage;
+    }
+    if (c != QLatin1String("status") && c != QLatin1String("backup") &&
+        c != QLatin1String("scan")) {
+        m_err << "Неизвестная команда: " << c << '\n';
+        return BadUsage;
+    }
+    const int opened = openPort();
+    if (opened != Done)
+        return opened;
+    if (c == QLatin1String("status"))
+        return status();
+    if (c == QLatin1String("backup"))
+        return backup();
+    return scan();
+}
+
+} // namespace
+
+int Run(const Options &options, QTextStream &out, QTextStream &err)
+{
+    Command command(options, out, err);
+    const int exit = command.run();
+    out.flush();
+    err.flush();
+    return exit;
+}
+
+} // namespace vortan::ctl

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QTextStream;
+
+namespace vortan::ctl
+{
+
+// Exit codes of vortanctl.
+enum Exit {
+    Done = 0,
+    Differences = 1, // compare, or a restore whose read-back differs
+    BadUsage = 2,    // bad options, a bad or unreadable file; nothing was sent
+    NoAnswer = 3,    // a request got no good reply within its attempts
+    PortFailed = 4,  // the port cannot be opened
+};
+
+struct Options {
+    QString command;    // status, backup, restore, compare, scan
+    QString file;       // restore / compare
+    QString output;     // backup -o (a file, "-", or a folder with --all)
+    QString port;       // --port as typed; empty: the configuration file's port
+    QString programDir; // where the configuration file is looked for
+    int address = 1;
+    int retries = -1; // repeats after the first try; -1: about one second's worth
+    int from = 1;
+    int to = 127;
+    bool json = false;
+    bool dryRun = false;
+    bool all = false;
+    bool quiet = false;
+    bool verbose = false;
+    bool progress = false; // standard error is a terminal
+};
+
+// Runs one command; messages go to `err`, results to `out`.
+int Run(const Options &options, QTextStream &out, QTextStream &err);
+
+} // namespace vortan::ctl

@@ -1,0 +1,137 @@
+#include "cli/ctl.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTextStream>
+#include <QTranslator>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace
+{
+
+bool parseInt(const QString &text, int low, int high, int *value)
+{
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok);
+    if (!ok || v < low || v > high)
+        return false;
+    *value = v;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vortanctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORTAN_VERSION));
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qtbase_ru"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Вортан: резервное копирование, восстановление, сравнение параметров и поиск "
+        "контроллеров из командной строки.\n\n"
+        "Команды:\n"
+        "  status             состояние контроллера (--json: в виде JSON)\n"
+        "  backup -o ФАЙЛ     сохранить 111 параметров в файл (-o - : на экран;\n"
+        "                     --all -o ПАПКА: каждого найденного контроллера)\n"
+        "  restore ФАЙЛ       записать параметры из файла и проверить чтением\n"
+        "                     (--dry-run: только показать, что изменится)\n"
+        "  compare ФАЙЛ       сравнить параметры контроллера с файлом\n"
+        "  scan               найти контроллеры на линии (--from, --to)\n\n"
+        "Коды выхода: 0 выполнено, 1 есть отличия, 2 неверный вызов или файл,\n"
+        "3 контроллер не отвечает, 4 порт не открывается."));
+    parser.addHelpOption();
+    // -v is the exchange trace here, so the version has its long name only.
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Показать версию программы."));
+    parser.addPositionalArgument(QStringLiteral("команда"),
+                                 QStringLiteral("status, backup, restore, compare или scan."));
+    parser.addPositionalArgument(QStringLiteral("файл"),
+                                 QStringLiteral("Файл параметров для restore и compare."),
+                                 QStringLiteral("[файл]"));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("Порт: COMn (номер, как в программе) или путь к устройству. По умолчанию "
+                       "порт из файла тп.ini."),
+        QStringLiteral("порт"));
+    const QCommandLineOption address(QStringLiteral("address"),
+                                     QStringLiteral("Адрес контроллера 1..247 (по умолчанию 1)."),
+                                     QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption retries(
+        QStringLiteral("retries"),
+        QStringLiteral("Повторов запроса без ответа (по умолчанию сколько поместится в 1 с; при "
+                       "поиске 0)."),
+        QStringLiteral("N"));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+                                    QStringLiteral("Файл (или папка с --all) для backup."),
+                                    QStringLiteral("файл"));
+    const QCommandLineOption all(QStringLiteral("all"),
+                                 QStringLiteral("backup: все найденные контроллеры, по файлу на "
+                                                "адрес (vortan-N.ini)."));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"),
+                                    QStringLiteral("restore: показать изменения, не записывая."));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("status: вывод в JSON."));
+    const QCommandLineOption from(QStringLiteral("from"),
+                                  QStringLiteral("scan: первый адрес (по умолчанию 1)."),
+                                  QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption to(QStringLiteral("to"),
+                                QStringLiteral("scan: последний адрес (по умолчанию 127)."),
+                                QStringLiteral("N"), QStringLiteral("127"));
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+                                   QStringLiteral("Без сообщений о ходе работы."));
+    const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")},
+                                     QStringLiteral("Печатать каждый обмен на stderr."));
+    parser.addOptions(
+        {version, port, address, retries, output, all, dryRun, json, from, to, quiet, verbose});
+    if (!parser.parse(QCoreApplication::arguments())) {
+        err << parser.errorText() << "\nСправка: vortanctl --help\n";
+        return vortan::ctl::BadUsage;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        out << parser.helpText();
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        out << "vortanctl " << QCoreApplication::applicationVersion() << '\n';
+        return 0;
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    vortan::ctl::Options o;
+    o.command = positional.value(0);
+    o.file = positional.value(1);
+    o.port = parser.value(port);
+    o.output = parser.value(output);
+    o.programDir = QCoreApplication::applicationDirPath();
+    o.all = parser.isSet(all);
+    o.dryRun = parser.isSet(dryRun);
+    o.json = parser.isSet(json);
+    o.quiet = parser.isSet(quiet);
+    o.verbose = parser.isSet(verbose);
+    o.progress = ::isatty(STDERR_FILENO) == 1;
+
+    if (o.command.isEmpty() || positional.size() > 2) {
+        err << "Укажите одну команду: status, backup, restore, compare или scan.\n"
+               "Справка: vortanctl --help\n";
+        return vortan::ctl::BadUsage;
+    }
+    if (!parseInt(parser.value(address), 1, 247, &o.address) ||
+        !parseInt(parser.value(from), 1, 247, &o.from) ||
+        !parseInt(parser.value(to), 1, 247, &o.to) ||
+        (parser.isSet(retries) && !parseInt(parser.value(retries), 0, 1000, &o.retries))) {
+        err << "Неверное число в параметрах --address, --from, --to или --retries\n";
+        return vortan::ctl::BadUsage;
+    }
+    return vortan::ctl::Run(o, out, err);
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace vortan
+{
+
+// The configuration file "тп.ini": which port to use ("PC config", "COM") and the last confirmed
+// slave address ("VRT config", "MBSLAD"). This is the one place that knows its name, sections
+// and keys; the window and the command line both read it through here.
+namespace configfile
+{
+inline constexpr const char *FileName = "тп.ini";
+QString pathIn(const QString &programDir);
+
+enum class Read {
+    Ok,         // the port number is in `port`
+    Missing,    // no file: the default port 1
+    Unreadable, // a file that is not a readable profile file (binary, too large, a folder, ...)
+    BadPort,    // "COM" is not a whole number 0..255
+};
+Read readPort(const QString &path, quint8 *port, QString *value = nullptr);
+// A "COM" value is a whole decimal number 0..255 (blanks around it allowed).
+bool parsePortNumber(const QString &text, quint8 *port);
+// Writes the port first (what the next start needs), then the slave address.
+bool write(const QString &path, quint8 port, int slaveAddress);
+} // namespace configfile
+
+} // namespace vortan
