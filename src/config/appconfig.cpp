@@ -64,20 +64,26 @@ void AppConfig::LoadConfig()
 {
     m_portNumber = 1;
     const QString path = filePath();
-    if (!QFileInfo::exists(path)) {
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink()) {
         SaveConfig();
         showStatus(QString());
         return;
     }
     showStatus(QStringLiteral("Чтение конфигурации"));
     for (;;) {
-        const QString value = ReadIniValue(path, PcSection, PortKey, QStringLiteral("1"));
+        // A file that cannot be read (binary, oversized, a folder, no permission) is refused
+        // like an unusable value, and never written over.
+        IniDocument doc;
+        const bool read = doc.load(path);
+        const QString value = read ? doc.value(PcSection, PortKey, QStringLiteral("1")) : QString();
         quint8 port = 0;
         if (parsePortNumber(value, &port)) {
             m_portNumber = port;
             break;
         }
-        qCWarning(lcAppConfig) << "unusable port number" << value << "in" << path;
+        if (read)
+            qCWarning(lcAppConfig) << "unusable port number" << value << "in" << path;
         const auto answer = m_messages.ask(m_owner, QMessageBox::Critical, ErrorTitle,
                                            ErrorTitle + QString::fromUtf8(FileName) +
                                                QStringLiteral(" для чтения\r\n"),

@@ -26,7 +26,8 @@ public:
 
     QString filePath() const;
 
-    // Sets PortNumber from the file, or creates the file when there is none.
+    // Sets PortNumber from the file, or creates the file when there is none. An unusable value
+    // or an unreadable file asks Retry or Cancel; Cancel keeps port 1.
     void LoadConfig();
     // Writes PortNumber and the index of cmb_slad.
     void SaveConfig();
