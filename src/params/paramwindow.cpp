@@ -104,7 +104,7 @@ ParamWindow::ParamWindow(RequestQueue &queue, QLabel *statusLine, UserMessages &
         w.fileButtons.append(findChild<QPushButton *>(QString::fromLatin1(name)));
     m_text3 = w.text3;
     m_browser = new FileBrowser(w, this);
-    m_browser->start(QDir::homePath());
+    m_browser->start(QDir::currentPath());
 
     auto button = [this](const char *name) {
         return findChild<QPushButton *>(QString::fromLatin1(name));
