@@ -88,7 +88,7 @@ public:
     // returns at once. The list that arrives goes into Drive1 and, when the set differs from
     // Drive2, refreshes Drive2 keeping its selection.
     void DriveWatchTick();
-    // After the chosen drive vanished: back to the home folder.
+    // After the chosen drive vanished: back to the start folder.
     void returnHome();
 
 private:
