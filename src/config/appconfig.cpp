@@ -2,7 +2,7 @@
 #include "format/logging.h"
 #include "widgets/statusline.h"
 
-#include "config/inifile.h"
+#include "config/configfile.h"
 #include "config/usermessage.h"
 
 #include <QComboBox>
@@ -17,10 +17,6 @@ namespace vortan
 namespace
 {
 
-const QString PcSection = QStringLiteral("PC config");
-const QString PortKey = QStringLiteral("COM");
-const QString VrtSection = QStringLiteral("VRT config");
-const QString SlaveKey = QStringLiteral("MBSLAD");
 const QString ErrorTitle = QStringLiteral("Ошибка открытия файла ");
 
 } // namespace
@@ -34,24 +30,12 @@ AppConfig::AppConfig(const QString &programDir, quint8 &portNumber, UserMessages
 
 QString AppConfig::filePath() const
 {
-    return QDir(m_programDir).filePath(QString::fromUtf8(FileName));
+    return configfile::pathIn(m_programDir);
 }
 
 bool AppConfig::parsePortNumber(const QString &text, quint8 *port)
 {
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
-        return false;
-    for (const QChar c : trimmed) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return false;
-    }
-    bool ok = false;
-    const uint value = trimmed.toUInt(&ok, 10);
-    if (!ok || value > 255)
-        return false;
-    *port = quint8(value);
-    return true;
+    return configfile::parsePortNumber(text, port);
 }
 
 void AppConfig::showStatus(const QString &text)
@@ -63,20 +47,26 @@ void AppConfig::LoadConfig()
 {
     m_portNumber = 1;
     const QString path = filePath();
-    if (!QFileInfo::exists(path)) {
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink()) {
         SaveConfig();
         showStatus(QString());
         return;
     }
     showStatus(QStringLiteral("Чтение конфигурации"));
     for (;;) {
-        const QString value = ReadIniValue(path, PcSection, PortKey, QStringLiteral("1"));
-        quint8 port = 0;
-        if (parsePortNumber(value, &port)) {
+        // A file that cannot be read (binary, oversized, a folder, no permission) is refused
+        // like an unusable value, and never written over.
+        quint8 port = 1;
+        QString value;
+        const configfile::Read result = configfile::readPort(path, &port, &value);
+        if (result == configfile::Read::Ok) {
             m_portNumber = port;
             break;
         }
-        qCWarning(lcConfig) << "unusable port number" << value << "in" << path;
+        qCWarning(lcConfig) << (result == configfile::Read::BadPort ? "unusable port number"
+                                                                   : "unreadable file")
+                            << value << "in" << path;
         const auto answer = m_messages.ask(m_owner, QMessageBox::Critical, ErrorTitle,
                                            ErrorTitle + QString::fromUtf8(FileName) +
                                                QStringLiteral(" для чтения\r\n"),
@@ -93,11 +83,7 @@ void AppConfig::SaveConfig()
     const QString path = filePath();
     const int slave = m_slaveList ? m_slaveList->currentIndex() : -1;
     for (;;) {
-        // The port goes first: it is what the next start needs.
-        const bool written =
-            WriteIniValue(path, PcSection, PortKey, QString::number(m_portNumber)) &&
-            WriteIniValue(path, VrtSection, SlaveKey, QString::number(slave));
-        if (written)
+        if (configfile::write(path, m_portNumber, slave))
             break;
         qCWarning(lcConfig) << "cannot write" << path;
         const auto answer =

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/configfile.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -17,7 +19,7 @@ class UserMessages;
 class AppConfig
 {
 public:
-    static constexpr const char *FileName = "тп.ini";
+    static constexpr const char *FileName = configfile::FileName;
 
     // `portNumber` is the program-wide PortNumber; `statusLine` is lbl_sys_mes and `slaveList`
     // cmb_slad of the main window; `owner` parents the message boxes.
@@ -26,7 +28,8 @@ public:
 
     QString filePath() const;
 
-    // Sets PortNumber from the file, or creates the file when there is none.
+    // Sets PortNumber from the file, or creates the file when there is none. An unusable value
+    // or an unreadable file asks Retry or Cancel; Cancel keeps port 1.
     void LoadConfig();
     // Writes PortNumber and the index of cmb_slad.
     void SaveConfig();

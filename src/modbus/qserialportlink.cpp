@@ -42,7 +42,7 @@ bool accessibleToUs(const QString &path)
 } // namespace
 
 QSerialPortLink::QSerialPortLink(DeviceOf deviceOf, QObject *parent)
-    : QObject(parent), m_deviceOf(std::move(deviceOf))
+    : QObject(parent), m_deviceOf(std::move(deviceOf)), m_serial(this)
 {
     m_serial.setReadBufferSize(ReadBufferBytes);
     m_reopenTimer.setInterval(ReopenIntervalMs);
@@ -90,6 +90,7 @@ OpenResult QSerialPortLink::openDevice()
     m_serial.setFlowControl(QSerialPort::NoFlowControl);
     if (m_serial.open(QIODevice::ReadWrite)) {
         m_device = wanted;
+        m_openedPath = path;
         m_lost = false;
         qCInfo(lcSerial) << "port" << m_port << "open on" << path;
         return OpenResult::Ok;
@@ -163,7 +164,7 @@ bool QSerialPortLink::deviceGone() const
     if (::poll(&fd, 1, 0) < 0)
         return true;
     return (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ||
-           !QFileInfo::exists(m_serial.portName());
+           !QFileInfo::exists(m_openedPath);
 #else
     return true;
 #endif

@@ -53,9 +53,12 @@ private:
     void tryReopen();
 
     DeviceOf m_deviceOf;
+    // A child of the link, so a test can reach it and raise its error notification.
     QSerialPort m_serial;
     QTimer m_reopenTimer;
     QString m_device;
+    // The resolved device node (portName() is only its short name, "ttyUSB0", "pts/3").
+    QString m_openedPath;
     int m_port = 1;
     bool m_lost = false;
 };

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,11 @@
 #include <QSet>
 #include <QStorageInfo>
 #include <QStyle>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace vortan
 {
@@ -38,12 +44,15 @@ bool isBrowsableFolder(const QString &path)
     return info.isDir() && info.isReadable() && info.isExecutable();
 }
 
-// Mounts no one keeps parameter files on: kernel and package images, boot and runtime areas.
-bool isSystemMount(const QString &root, const QByteArray &type)
+// Mounts no one keeps parameter files on (kernel and package images, boot and runtime areas), and
+// network mounts, whose server may take minutes to answer or never do.
+bool isSkippedMount(const QString &root, const QByteArray &type)
 {
-    static const QSet<QByteArray> kSkipTypes = {"squashfs", "tmpfs",   "devtmpfs", "ramfs",
-                                                "proc",     "sysfs",   "cgroup",   "cgroup2",
-                                                "autofs",   "fusectl", "efivarfs"};
+    static const QSet<QByteArray> kSkipTypes = {
+        "squashfs",       "tmpfs",  "devtmpfs",    "ramfs",      "proc", "sysfs", "cgroup",
+        "cgroup2",        "autofs", "fusectl",     "efivarfs",   "nfs",  "nfs4",  "cifs",
+        "smb3",           "smbfs",  "sshfs",       "fuse.sshfs", "9p",   "ceph",  "glusterfs",
+        "fuse.glusterfs", "davfs",  "fuse.davfs2", "afs"};
     if (root == QLatin1String("/"))
         return false;
     if (kSkipTypes.contains(type))
@@ -64,22 +73,74 @@ void setBase(QWidget *widget, const QColor &colour)
     widget->setPalette(p);
 }
 
+struct MountEntry {
+    QString root;
+    QByteArray type;
+};
+
+#ifdef Q_OS_LINUX
+// A mount point as mountinfo writes it: blanks, tabs, line ends and backslashes as \ooo.
+QString unescapeMountPath(const QByteArray &field)
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        bool ok = false;
+        const int code =
+            i + 3 < field.size() && field.at(i) == '\\' ? field.mid(i + 1, 3).toInt(&ok, 8) : 0;
+        if (ok && code < 256) {
+            out.append(char(code));
+            i += 3;
+        } else {
+            out.append(field.at(i));
+        }
+    }
+    return QFile::decodeName(out);
+}
+#endif
+
+// The mount table with each mount's type. Reading it asks the kernel only, none of the mounted
+// file systems, so it cannot hang on one.
+QList<MountEntry> mountTable()
+{
+    QList<MountEntry> entries;
+#ifdef Q_OS_LINUX
+    QFile file(QStringLiteral("/proc/self/mountinfo"));
+    if (!file.open(QIODevice::ReadOnly))
+        return entries;
+    // "36 35 98:0 /root /mnt/stick rw,noatime master:1 - vfat /dev/sdb1 rw": the mount point is
+    // the fifth field, the type follows the lone "-".
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-", 6);
+        if (fields.size() < 5 || dash < 0 || dash + 1 >= fields.size())
+            continue;
+        entries.append({unescapeMountPath(fields.at(4)), fields.at(dash + 1)});
+    }
+#else
+    for (const QStorageInfo &s : QStorageInfo::mountedVolumes())
+        entries.append({s.rootPath(), s.fileSystemType()});
+#endif
+    return entries;
+}
+
 } // namespace
 
 QVector<Volume> MountedVolumes()
 {
+    const QList<MountEntry> table = mountTable();
+    // A later mount on the same folder hides the earlier one; only the visible one counts.
+    QHash<QString, qsizetype> visible;
+    for (qsizetype i = 0; i < table.size(); ++i)
+        visible.insert(table.at(i).root, i);
     QVector<Volume> volumes;
-    QSet<QString> seen;
-    const QList<QStorageInfo> mounted = QStorageInfo::mountedVolumes();
-    for (const QStorageInfo &s : mounted) {
-        if (!s.isValid() || !s.isReady())
+    for (qsizetype i = 0; i < table.size(); ++i) {
+        const MountEntry &m = table.at(i);
+        if (visible.value(m.root) != i || isSkippedMount(m.root, m.type))
             continue;
-        const QString root = s.rootPath();
-        if (seen.contains(root) || isSystemMount(root, s.fileSystemType()) ||
-            !isBrowsableFolder(root))
+        const QStorageInfo s(m.root);
+        if (!s.isValid() || !s.isReady() || !isBrowsableFolder(m.root))
             continue;
-        seen.insert(root);
-        volumes.append({root, s.name()});
+        volumes.append({m.root, s.name()});
     }
     return volumes;
 }
@@ -104,9 +165,20 @@ QStringList PatternFilters(const QString &pattern)
     return filters;
 }
 
+// What the browser and its drive read share. A read hung on a drive outlives the browser, so the
+// worker reaches the browser only through `receiver`, under the lock, while it is still there.
+struct FileBrowser::DriveRead {
+    std::mutex lock;
+    std::condition_variable finished;
+    FileBrowser *receiver = nullptr;
+    bool running = false;
+};
+
 FileBrowser::FileBrowser(const Widgets &widgets, QObject *parent)
-    : QObject(parent), m_w(widgets), m_volumes(MountedVolumes), m_filters(PatternFilters("*.*"))
+    : QObject(parent), m_w(widgets), m_volumes(MountedVolumes), m_filters(PatternFilters("*.*")),
+      m_driveRead(std::make_shared<DriveRead>())
 {
+    m_driveRead->receiver = this;
     m_watch.setInterval(WatchIntervalMs);
     m_lostDrive.setSingleShot(true);
     m_lostDrive.setInterval(LostDriveNoticeMs);
@@ -121,14 +193,26 @@ FileBrowser::FileBrowser(const Widgets &widgets, QObject *parent)
     connect(m_w.text2, &QLineEdit::textChanged, this, &FileBrowser::applyPattern);
 }
 
+FileBrowser::~FileBrowser()
+{
+    std::unique_lock<std::mutex> hold(m_driveRead->lock);
+    m_driveRead->receiver = nullptr;
+    // A read normally ends within milliseconds; one hung on a drive is left to end on its own.
+    m_driveRead->finished.wait_for(hold, std::chrono::milliseconds(WatchIntervalMs),
+                                   [read = m_driveRead.get()] { return !read->running; });
+}
+
 void FileBrowser::setVolumeSource(VolumeSource source)
 {
     m_volumes = source ? std::move(source) : VolumeSource(MountedVolumes);
+    ++m_generation;
 }
 
 void FileBrowser::start(const QString &directory)
 {
-    m_home = QDir::cleanPath(QFileInfo(directory).absoluteFilePath());
+    ++m_generation;
+    const QString folder = isBrowsableFolder(directory) ? directory : QDir::homePath();
+    m_home = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
     m_folderOnDrive.clear();
     const QVector<Volume> volumes = m_volumes();
     fillDrives(m_w.drive1, volumes);
@@ -231,7 +315,33 @@ void FileBrowser::refreshFiles()
 
 void FileBrowser::DriveWatchTick()
 {
-    const QVector<Volume> volumes = m_volumes();
+    if (m_reading)
+        return;
+    m_reading = true;
+    {
+        const std::lock_guard<std::mutex> hold(m_driveRead->lock);
+        m_driveRead->running = true;
+    }
+    std::thread([read = m_driveRead, source = m_volumes, generation = m_generation] {
+        const QVector<Volume> volumes = source();
+        const std::lock_guard<std::mutex> hold(read->lock);
+        read->running = false;
+        read->finished.notify_all();
+        if (FileBrowser *browser = read->receiver) {
+            // Posted while the lock keeps the browser alive; its destructor drops the event.
+            QMetaObject::invokeMethod(
+                browser,
+                [browser, volumes, generation] { browser->applyVolumes(volumes, generation); },
+                Qt::QueuedConnection);
+        }
+    }).detach();
+}
+
+void FileBrowser::applyVolumes(const QVector<Volume> &volumes, quint64 generation)
+{
+    m_reading = false;
+    if (generation != m_generation)
+        return;
     fillDrives(m_w.drive1, volumes);
     const QStringList now = rootsOf(m_w.drive1);
     if (now == rootsOf(m_w.drive2))

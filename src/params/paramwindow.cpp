@@ -107,7 +107,7 @@ ParamWindow::ParamWindow(ParamSet &set, RequestQueue &queue, QLabel *statusLine,
         w.fileButtons.append(findChild<QPushButton *>(QString::fromLatin1(name)));
     m_text3 = w.text3;
     m_browser = new FileBrowser(w, this);
-    m_browser->start(QDir::homePath());
+    m_browser->start(QDir::currentPath());
 
     auto button = [this](const char *name) {
         return findChild<QPushButton *>(QString::fromLatin1(name));

@@ -10,6 +10,7 @@
 #include <memory>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -38,10 +39,13 @@ QString devicePath(const QString &typed)
 #ifdef Q_OS_UNIX
 int quitPipe[2] = {-1, -1};
 
+// The signal may land between a failing call and the read of its errno in the interrupted code.
 void onQuitSignal(int)
 {
+    const int savedErrno = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(quitPipe[1], &byte, 1);
+    errno = savedErrno;
 }
 
 // SIGTERM and SIGINT (a demo script ending, Ctrl+C in the terminal) close the program the same

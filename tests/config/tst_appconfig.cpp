@@ -10,6 +10,9 @@
 
 #include <functional>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 using vortan::AppConfig;
 using vortan::test::ScriptedMessages;
 
@@ -26,6 +29,14 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// An old modification time, so any write during a test shows.
+constexpr time_t OldTime = 1000000000;
+bool backdate(const QString &path)
+{
+    const timespec times[2] = {{OldTime, 0}, {OldTime, 0}};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 }
 
 // The one box of a failed read or write of the configuration file, exactly as the user sees it.
@@ -135,6 +146,43 @@ private slots:
             QVERIFY(w.messages.shown.isEmpty());
         QCOMPARE(readFile(w.file()), content);
         QCOMPARE(w.status->text(), QString());
+    }
+
+    // A file that cannot be read gets the same box as a bad value, Cancel keeps port 1, and the
+    // file is neither read as empty nor written over.
+    void unreadableFileIsRefusedAndKept_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const char *kind : {"binary", "over 16 MiB", "folder", "no read permission"})
+            QTest::newRow(kind) << kind;
+    }
+    void unreadableFileIsRefusedAndKept()
+    {
+        QFETCH(QString, kind);
+        World w;
+        QFile file(w.file());
+        const QByteArray text = "[PC config]\r\nCOM=5\r\n";
+        if (kind == "folder")
+            QVERIFY(QDir(w.dir.path()).mkdir(QStringLiteral("тп.ini")));
+        else
+            QVERIFY(writeFile(w.file(), kind == "binary" ? text + '\0' : text));
+        if (kind == "over 16 MiB")
+            QVERIFY(file.resize(16 * 1024 * 1024 + 1));
+        if (kind == "no read permission") {
+            QVERIFY(file.setPermissions({}));
+            if (file.open(QIODevice::ReadOnly))
+                QSKIP("this user reads files without read permission");
+        }
+        QVERIFY(backdate(w.file()));
+        const QFileInfo before(w.file());
+        w.messages.answers = {QMessageBox::Cancel};
+        w.config.LoadConfig();
+        QCOMPARE(w.portNumber, quint8(1));
+        verifyErrorBox(w.messages, QStringLiteral("Ошибка открытия файла тп.ini для чтения\r\n"));
+        const QFileInfo after(w.file());
+        QCOMPARE(after.isDir(), before.isDir());
+        QCOMPARE(after.size(), before.size());
+        QCOMPARE(after.lastModified().toSecsSinceEpoch(), qint64(OldTime));
     }
 
     // Retry reads the file again: still bad, a second box; corrected meanwhile, its port.

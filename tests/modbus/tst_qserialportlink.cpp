@@ -5,7 +5,6 @@
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -83,8 +82,6 @@ QByteArray drain(QSerialPortLink &link, int n)
     QByteArray got;
     QDeadlineTimer deadline(2000);
     while (got.size() < n && !deadline.hasExpired()) {
-        if (link.bytesWaiting() == 0)
-            QThread::usleep(500);
         while (link.bytesWaiting() > 0)
             got.append(char(link.readByte()));
     }
@@ -209,10 +206,41 @@ private slots:
         adapter.pull();
         QTRY_VERIFY_WITH_TIMEOUT(link.isReopening(), 2000);
         link.close();
-        QVERIFY(!link.isReopening());
         QVERIFY(adapter.plug());
-        QTest::qWait(QSerialPortLink::ReopenIntervalMs + 300);
-        QVERIFY(!link.isOpen());
+        QCoreApplication::processEvents();
+        QVERIFY(!link.isReopening() && !link.isOpen());
+    }
+
+    // Read, write and resource errors also come from a look that merely found nothing; only a
+    // device that really went away closes the port.
+    void errorClosesOnlyAVanishedDevice_data()
+    {
+        QTest::addColumn<bool>("pulled");
+        QTest::newRow("device still there") << false;
+        QTest::newRow("device hung up and gone") << true;
+    }
+    void errorClosesOnlyAVanishedDevice()
+    {
+        QFETCH(bool, pulled);
+        Adapter adapter;
+        QVERIFY(adapter.plug());
+        QSerialPortLink link([&](int) { return adapter.device(); });
+        QSignalSpy lost(&link, &QSerialPortLink::deviceLost);
+        QCOMPARE(link.open(), OpenResult::Ok);
+        if (pulled)
+            adapter.pull();
+        QSerialPort *port = link.findChild<QSerialPort *>();
+        QVERIFY(port);
+        for (auto error :
+             {QSerialPort::ReadError, QSerialPort::WriteError, QSerialPort::ResourceError})
+            emit port->errorOccurred(error);
+        QCOMPARE(link.isOpen(), !pulled);
+        QCOMPARE(link.isReopening(), pulled);
+        QCOMPARE(lost.count(), int(pulled));
+        if (!pulled) {
+            link.write(StatusPollFrame);
+            QCOMPARE(adapter.receive(StatusPollFrame.size()), StatusPollFrame);
+        }
     }
 };
 

@@ -2,7 +2,12 @@
 
 #include <QComboBox>
 #include <QListWidget>
+#include <QMutex>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QtTest>
+
+#include <atomic>
 
 using namespace vortan;
 using namespace vortan::test;
@@ -18,11 +23,15 @@ QStringList itemsOf(const QListWidget *list)
     return out;
 }
 
-// Three folders standing in for drives; the set that is "mounted" can change between ticks.
+// Three folders standing in for drives; the set that is "mounted" can change between ticks. The
+// browser reads it on a worker thread that may outlive the world, hence shared and locked.
 struct DriveWorld : ParamWorld {
+    struct Mounts {
+        QMutex lock;
+        QVector<Volume> list;
+    };
     QTemporaryDir home, stick, card;
-    QVector<Volume> mounted{{home.path(), QStringLiteral("home")},
-                            {stick.path(), QStringLiteral("STICK")}};
+    std::shared_ptr<Mounts> mounts = std::make_shared<Mounts>();
     FileBrowser &browser = window->fileBrowser();
     QComboBox *drive2 = find<QComboBox>(QStringLiteral("Drive2"));
     QListWidget *dir2 = find<QListWidget>(QStringLiteral("Dir2"));
@@ -31,9 +40,37 @@ struct DriveWorld : ParamWorld {
 
     DriveWorld()
     {
-        browser.setVolumeSource([this] { return mounted; });
+        mount(home.path(), "home");
+        mount(stick.path(), "STICK");
+        browser.setVolumeSource(readerOf(mounts));
         browser.start(home.path());
         window->openWindow();
+        // Drive lists arrive from the ticks a test asks for, unless it starts the watch again.
+        browser.stopWatch();
+        QTRY_VERIFY_WITH_TIMEOUT(!browser.isReadingDrives(), 5000);
+    }
+    static FileBrowser::VolumeSource readerOf(std::shared_ptr<Mounts> m)
+    {
+        return [m] {
+            const QMutexLocker hold(&m->lock);
+            return m->list;
+        };
+    }
+    void mount(const QString &root, const char *name)
+    {
+        const QMutexLocker hold(&mounts->lock);
+        mounts->list.append({root, QString::fromLatin1(name)});
+    }
+    void unmount(const QString &root)
+    {
+        const QMutexLocker hold(&mounts->lock);
+        mounts->list.removeIf([&](const Volume &v) { return v.rootPath == root; });
+    }
+    // One watch tick, waited for until its list is applied.
+    void tick()
+    {
+        browser.DriveWatchTick();
+        QTRY_VERIFY_WITH_TIMEOUT(!browser.isReadingDrives(), 5000);
     }
     void touch(const QTemporaryDir &drive, const char *name)
     {
@@ -148,8 +185,8 @@ private slots:
     {
         DriveWorld w;
         w.pickDrive(w.stick.path());
-        w.mounted.append({w.card.path(), QStringLiteral("CARD")});
-        w.browser.DriveWatchTick();
+        w.mount(w.card.path(), "CARD");
+        w.tick();
         QCOMPARE(w.driveRoots(),
                  (QStringList{QDir::cleanPath(w.home.path()), QDir::cleanPath(w.stick.path()),
                               QDir::cleanPath(w.card.path())}));
@@ -160,20 +197,77 @@ private slots:
 
         // The same number of drives leaves Drive2 alone.
         w.drive2->setCurrentIndex(0);
-        w.browser.DriveWatchTick();
+        w.tick();
         QCOMPARE(w.drive2->currentIndex(), 0);
 
-        // The watch runs on its own while the window is open.
-        w.mounted.removeLast();
+        // The watch runs on its own.
+        w.browser.startWatch();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.browser.isReadingDrives(), 5000);
+        w.unmount(w.card.path());
         QTRY_COMPARE_WITH_TIMEOUT(w.drive2->count(), 2, 5000);
+    }
+
+    // A drive that does not answer holds up only the watch: the window's timers keep running, no
+    // second read starts meanwhile, and the list is applied once the read returns.
+    void hungDriveReadNeverBlocksTheWindow()
+    {
+        DriveWorld w;
+        QSemaphore answer;
+        std::atomic<int> reads{0}, inside{0};
+        w.browser.setVolumeSource([&, read = DriveWorld::readerOf(w.mounts)] {
+            ++reads;
+            ++inside;
+            answer.tryAcquire(1, 10000); // bounded: a browser that waits here fails, not hangs
+            --inside;
+            return read();
+        });
+        w.mount(w.card.path(), "CARD");
+        w.browser.DriveWatchTick();
+        QTRY_COMPARE_WITH_TIMEOUT(inside.load(), 1, 5000);
+
+        int fired = 0;
+        QTimer exchangeTimer;
+        QObject::connect(&exchangeTimer, &QTimer::timeout, [&] {
+            ++fired;
+            w.browser.DriveWatchTick();
+        });
+        exchangeTimer.start(10);
+        QTRY_VERIFY_WITH_TIMEOUT(fired >= 5, 5000);
+        exchangeTimer.stop();
+        QCOMPARE(reads.load(), 1);
+        QCOMPARE(w.drive2->count(), 2);
+
+        answer.release();
+        QTRY_COMPARE_WITH_TIMEOUT(w.drive2->count(), 3, 5000);
+        QCOMPARE(reads.load(), 1);
+    }
+
+    // The browser opens in the folder the program was started in, where files are then saved; a
+    // start folder that is gone gives the home folder.
+    void startsInTheCurrentFolderElseHome()
+    {
+        const QString before = QDir::currentPath();
+        const auto restore = qScopeGuard([&] { QDir::setCurrent(before); });
+        QTemporaryDir scratch;
+        QVERIFY(QDir::setCurrent(scratch.path()));
+        {
+            ParamWorld w;
+            QCOMPARE(w.window->fileBrowser().path(), QDir::cleanPath(scratch.path()));
+            w.find<QLineEdit>(QStringLiteral("Text3"))->setText(QStringLiteral("set.ini"));
+            w.click("cmdSaveFile");
+            QVERIFY(QFile::exists(scratch.filePath(QStringLiteral("set.ini"))));
+        }
+        QVERIFY(scratch.remove());
+        ParamWorld w;
+        QCOMPARE(w.window->fileBrowser().path(), QDir::cleanPath(QDir::homePath()));
     }
 
     void pulledOrUnreadableDriveShowsTheNotice()
     {
         DriveWorld w;
         w.pickDrive(w.stick.path());
-        w.mounted.removeLast();
-        w.browser.DriveWatchTick();
+        w.unmount(w.stick.path());
+        w.tick();
         QCOMPARE(w.driveRoots(), QStringList{QDir::cleanPath(w.home.path())});
         QVERIFY(w.browserShown(false));
         w.browser.returnHome();
@@ -181,8 +275,8 @@ private slots:
         QCOMPARE(w.browser.path(), QDir::cleanPath(w.home.path()));
 
         const QString gone = w.card.path() + QStringLiteral("/not-mounted");
-        w.mounted.append({gone, QStringLiteral("CD")});
-        w.browser.DriveWatchTick();
+        w.mount(gone, "CD");
+        w.tick();
         w.pickDrive(gone);
         QVERIFY(w.browserShown(false));
         QCOMPARE(w.find<QLabel>(QStringLiteral("Label38"))->text(),
