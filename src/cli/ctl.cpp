@@ -5,7 +5,7 @@
 #include "format/formatting.h"
 #include "modbus/linksession.h"
 #include "modbus/qserialportlink.h"
-#include "monitor/statussnapshot.h"
+#include "status/statussnapshot.h"
 #include "params/paramfiles.h"
 #include "params/paramset.h"
 #include "params/requesttext.h"

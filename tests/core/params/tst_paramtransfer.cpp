@@ -1,0 +1,194 @@
+#include "params/paramtransfer.h"
+#include "paramreplies.h"
+
+#include <QtTest>
+
+using namespace vortan;
+using namespace vortan::test;
+
+namespace
+{
+
+void fill(RequestQueue &queue, int waiting)
+{
+    for (int i = 0; i < waiting; ++i)
+        QVERIFY(queue.enqueue(StatusPollRequest()));
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(vortan::RxBuffer)
+
+class TstParamTransfer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
+    void cleanupTestCase() { QLocale::setDefault(QLocale::c()); }
+
+    void holdsNumber_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("holds");
+        QTest::newRow("read value with comma and blank") << "12,5 " << true;
+        QTest::newRow("point fraction without integer part") << ".5" << true;
+        QTest::newRow("blanks inside the sign") << " - 7" << true;
+        QTest::newRow("hexadecimal") << "&H1F" << true;
+        QTest::newRow("box never filled") << "-" << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("comma alone") << "," << false;
+        QTest::newRow("number after the percent sign") << "%12" << false;
+        QTest::newRow("hex prefix without digits") << "&H" << false;
+    }
+
+    void holdsNumber()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, holds);
+        QCOMPARE(HoldsNumber(text), holds);
+    }
+
+    void writeGuardRefusesTextsWithoutANumber()
+    {
+        const ParamTable table;
+        QStringList texts(ParamTable::Count, QStringLiteral("1"));
+        texts[3] = QString();
+        texts[41] = QStringLiteral("-");
+        texts[110] = QStringLiteral("abc");
+        RequestQueue queue;
+        const WriteAllResult result = WriteAllParams(queue, table, texts);
+        QCOMPARE(result.status, TransferStatus::NoNumber);
+        QCOMPARE(result.emptyBoxes, (QVector<int>{3, 41, 110}));
+        QCOMPARE(WriteAllParams(queue, table, texts.mid(0, 100)).status, TransferStatus::NoNumber);
+        QCOMPARE(WriteOneParam(queue, table, 41, QStringLiteral("-")), TransferStatus::NoNumber);
+        QCOMPARE(WriteOneParam(queue, table, 111, QStringLiteral("1")), TransferStatus::NoNumber);
+        QCOMPARE(WriteOneParam(queue, table, -1, QStringLiteral("1")), TransferStatus::NoNumber);
+        QVERIFY(queue.isEmpty());
+    }
+
+    void writeOne_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("request");
+        const auto row = [](const char *what, int index, const char *text, const QByteArray &r) {
+            QTest::newRow(what) << index << QString::fromUtf8(text) << r;
+        };
+        row("scale 1 rounds 12,6 up", 40, "12,6", bytes({0, 101, 0, 54, 1, 13}));
+        row("scale 2 rounds the half away", 18, "201", bytes({0, 101, 0, 32, 1, 101}));
+        row("scale 50 clamps to one byte", 26, "20000", bytes({0, 101, 0, 40, 1, 255}));
+        row("scale 0.2", 83, "1,4", bytes({0, 101, 0, 105, 1, 7}));
+        row("negative clamps to 0", 12, "-3", bytes({0, 101, 0, 23, 1, 0}));
+        row("two bytes scale 1", 44, "1000", bytes({0, 101, 0, 59, 2, 0x03, 0xE8}));
+        row("two bytes clamp", 44, "70000", bytes({0, 101, 0, 59, 2, 0xFF, 0xFF}));
+        row("two bytes scale 0.1 as read back", 0, "230,5 ", bytes({0, 101, 0, 0, 2, 9, 1}));
+    }
+
+    void writeOne()
+    {
+        QFETCH(int, index);
+        QFETCH(QString, text);
+        QFETCH(QByteArray, request);
+        RequestQueue queue;
+        QCOMPARE(WriteOneParam(queue, ParamTable(), index, text), TransferStatus::Queued);
+        QCOMPARE(queue.waiting(), 1);
+        QCOMPARE(slotBytes(queue.inFlight()), request);
+    }
+
+    void fullRingQueuesNothing_data()
+    {
+        QTest::addColumn<int>("waiting");
+        QTest::addColumn<bool>("readFits");
+        QTest::addColumn<bool>("writeFits");
+        QTest::newRow("room for a write-all exactly") << 511 - 22 << true << true;
+        QTest::newRow("one short of a write-all") << 511 - 21 << true << false;
+        QTest::newRow("room for a read-all exactly") << 511 - 20 << true << false;
+        QTest::newRow("one short of a read-all") << 511 - 19 << false << false;
+    }
+
+    void fullRingQueuesNothing()
+    {
+        QFETCH(int, waiting);
+        QFETCH(bool, readFits);
+        QFETCH(bool, writeFits);
+        const ParamTable table;
+        RequestQueue reads;
+        fill(reads, waiting);
+        QCOMPARE(ReadAllParams(reads, table) == TransferStatus::Queued, readFits);
+        QCOMPARE(reads.waiting(), readFits ? waiting + 20 : waiting);
+
+        RequestQueue writes;
+        fill(writes, waiting);
+        const QStringList texts(ParamTable::Count, QStringLiteral("5"));
+        QCOMPARE(WriteAllParams(writes, table, texts).status,
+                 writeFits ? TransferStatus::Queued : TransferStatus::RingFull);
+        QCOMPARE(writes.waiting(), writeFits ? waiting + 22 : waiting);
+    }
+
+    void decodeReply_data()
+    {
+        QTest::addColumn<RxBuffer>("rx");
+        QTest::addColumn<QString>("expected"); // "index=text|" in order
+        const auto row = [](const char *what, RxBuffer rx, const char *expected) {
+            QTest::newRow(what) << rx << QString::fromUtf8(expected);
+        };
+        row("two bytes, scale 0.1", ParamReply(100, 0, 4, bytes({0x09, 0x01, 0x08, 0xFC})),
+            "0=230,5 |1=230 |");
+        row("scale 2", ParamReply(100, 32, 1, bytes({100})), "18=200 |");
+        row("scale 50", ParamReply(100, 40, 1, bytes({255})), "26=12750 |");
+        row("scale 0.2", ParamReply(100, 105, 1, bytes({7})), "83=1,4 |");
+        row("one byte, scale 0.1", ParamReply(100, 30, 1, bytes({5})), "16=0,5 |");
+        row("two bytes, scale 1", ParamReply(100, 59, 2, bytes({0xFF, 0xFF})), "44=65535 |");
+        row("four narrow boxes from one reply", ParamReply(100, 131, 4, bytes({0, 1, 2, 3})),
+            "102=0 |103=1 |104=2 |105=3 |");
+        row("write echo", ParamReply(101, 67, 2, bytes({0x01, 0x2C})), "51=30 |");
+        row("write echo with count 0", ParamReply(101, 67, 0, {}), "");
+        row("short reply: count says 4, 2 arrived", ParamReply(100, 131, 4, bytes({7, 8})),
+            "102=7 |103=8 |");
+        row("two-byte value cut in half", ParamReply(100, 57, 4, bytes({1, 2, 3})), "43=25,8 |");
+        row("over-long reply at the last entry", ParamReply(100, 146, 5, bytes({4, 5, 6, 7, 8})),
+            "110=4 |");
+        row("surplus beyond the run is not put into the next index",
+            ParamReply(100, 47, 4, bytes({0x00, 0x64, 0x01, 0x02})), "33=10 |");
+        row("address of no entry", ParamReply(100, 62, 1, bytes({1})), "");
+        row("address inside a two-byte value", ParamReply(100, 1, 1, bytes({1})), "");
+        row("header cut off", ParamReply(100, 131, 1, bytes({1}), 4), "");
+        row("data byte without its CRC", ParamReply(100, 131, 2, bytes({1, 2}), 8), "102=1 |");
+    }
+
+    void decodeReply()
+    {
+        QFETCH(RxBuffer, rx);
+        QFETCH(QString, expected);
+        QString got;
+        for (const ParamValue &v : DecodeParamReply(rx, ParamTable()))
+            got += QStringLiteral("%1=%2|").arg(v.index).arg(v.text);
+        QCOMPARE(got, expected);
+    }
+
+    void decodeUsesOnlyBytesThatArrived()
+    {
+        const ParamTable table;
+        QRandomGenerator random(146);
+        for (int round = 0; round < 20000; ++round) {
+            QByteArray data(random.bounded(120), Qt::Uninitialized);
+            for (char &c : data)
+                c = char(random.bounded(256));
+            const int count = random.bounded(256);
+            const int cut = random.bounded(2) ? -1 : random.bounded(data.size() + 8);
+            const RxBuffer rx =
+                ParamReply(random.bounded(2) ? 100 : 101, random.bounded(160), count, data, cut);
+            int used = 0;
+            for (const ParamValue &v : DecodeParamReply(rx, table)) {
+                QVERIFY(ParamTable::isValidIndex(v.index));
+                QVERIFY(v.raw >= 0 && v.raw <= table.maxRaw(v.index));
+                used += table.Width(v.index);
+            }
+            QVERIFY2(used <= qMax(0, qMin(count, rx.count - 7)),
+                     qPrintable(QStringLiteral("round %1: %2 bytes used").arg(round).arg(used)));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TstParamTransfer)
+#include "tst_paramtransfer.moc"
