@@ -1,5 +1,7 @@
 #include "modbus/linksession.h"
 
+#include "format/logging.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -53,6 +55,10 @@ LinkSession::Outcome LinkSession::run(const std::function<void(const RxBuffer &)
     QElapsedTimer clock;
     clock.start();
     m_cycle.SendNextRequest();
+    if (!m_firstFrameLogged && !m_cycle.lastFrame().isEmpty()) {
+        m_firstFrameLogged = true;
+        qCInfo(lcCtl) << "first frame sent";
+    }
     while (!m_queue.isEmpty()) {
         const qint64 sentAt = clock.elapsed();
         if (m_silenceMs > 0) {

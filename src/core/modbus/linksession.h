@@ -64,6 +64,7 @@ private:
     int m_silenceMs = 0;
     int m_answered = 0;
     int m_exceptionCode = -1;
+    bool m_firstFrameLogged = false;
     std::function<void(const RxBuffer &)> m_onReply;
 };
 
