@@ -5,10 +5,10 @@
 #include "format/formatting.h"
 #include "modbus/linksession.h"
 #include "modbus/qserialportlink.h"
-#include "status/statussnapshot.h"
 #include "params/paramfiles.h"
 #include "params/paramset.h"
 #include "params/requesttext.h"
+#include "status/statussnapshot.h"
 
 #include <QDir>
 #include <QFile>
@@ -231,8 +231,12 @@ int Command::failed(const LinkSession::Outcome &outcome, const QString &what)
           << ") не ответил на запрос «" << DescribeRequest(outcome.failed, paramTable()) << "» ["
           << QString::fromLatin1(outcome.failed.toHex(' ').toUpper())
           << "]: " << verdictText(outcome);
-    if (outcome.lastVerdict != Verdict::Exception)
-        m_err << " (попыток: " << m_session->attempts() << ')';
+    if (outcome.lastVerdict != Verdict::Exception) {
+        if (m_session->attempts() > 0)
+            m_err << " (попыток: " << m_session->attempts() << ')';
+        else
+            m_err << " (в течение " << LinkSession::GiveUpMs / 1000 << " с)";
+    }
     m_err << ".\n";
     if (!what.isEmpty())
         m_err << what << '\n';
@@ -483,7 +487,7 @@ int Command::backupAll()
         m_err << "Ни один контроллер не ответил\n";
         return NoAnswer;
     }
-    m_session->setAttempts(m_o.retries >= 0 ? m_o.retries + 1 : LinkSession::DefaultAttempts);
+    m_session->setAttempts(m_o.retries >= 0 ? m_o.retries + 1 : 0);
     int worst = Done;
     for (int address : found) {
         m_session->setSlaveAddress(address);
@@ -645,7 +649,7 @@ int Command::scan()
     if (exit != Done)
         return exit;
     // Versions come from a second read, so the list shows what each controller reports now.
-    m_session->setAttempts(m_o.retries >= 0 ? m_o.retries + 1 : LinkSession::DefaultAttempts);
+    m_session->setAttempts(m_o.retries >= 0 ? m_o.retries + 1 : 0);
     for (int address : found) {
         m_session->setSlaveAddress(address);
         m_session->queue().enqueue(StatusPollRequest());

@@ -70,8 +70,8 @@ int main(int argc, char *argv[])
                                      QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption retries(
         QStringLiteral("retries"),
-        QStringLiteral("Повторов запроса без ответа (по умолчанию сколько поместится в 1 с; при "
-                       "поиске 0)."),
+        QStringLiteral("Повторов запроса без ответа (по умолчанию повторять в течение 1 с; при "
+                       "поиске 1)."),
         QStringLiteral("N"));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                     QStringLiteral("Файл (или папка с --all) для backup."),

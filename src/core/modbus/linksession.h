@@ -2,6 +2,7 @@
 
 #include "modbus/exchangecycle.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <functional>
@@ -9,23 +10,56 @@
 namespace vortan
 {
 
-// Runs the exchange cycle without a window: what is queued goes out one request per 40 ms tick
-// and nothing else (no polls, no operator inputs). Unlike the window, a request is not repeated
-// forever: after `attempts` ticks without a good reply the transfer ends and says which request
-// failed.
+// Runs the exchange cycle without a window: what is queued goes out one request per tick and
+// nothing else (no polls, no operator inputs). A tick is the window's 40 ms at most, but comes as
+// soon as the reply is complete by its own length, so a transfer runs at the controller's pace.
+// Unlike the window, a request is not repeated forever: after `attempts` ticks without a good
+// reply the transfer ends and says which request failed.
+// The session's view of the line: everything the port holds is taken into a buffer at once,
+// so the session can see whether a whole reply has arrived before the tick reads it.
+class BufferedLink : public SerialLink
+{
+public:
+    explicit BufferedLink(SerialLink &line) : m_line(line) {}
+    void selectPort(int n) override { m_line.selectPort(n); }
+    int selectedPort() const override { return m_line.selectedPort(); }
+    OpenResult open() override { return m_line.open(); }
+    void close() override;
+    bool isOpen() const override { return m_line.isOpen(); }
+    int bytesWaiting() override;
+    int readByte() override;
+    void write(const QByteArray &frame) override { m_line.write(frame); }
+
+    // Takes what the port holds; true when the buffer starts with a whole reply.
+    bool holdsWholeReply();
+    void discard();
+
+private:
+    void pull();
+    SerialLink &m_line;
+    QByteArray m_buffer;
+    qsizetype m_read = 0;
+};
+
+// Length of a reply of this controller judged from its first bytes: exception 5 bytes, functions
+// 4 and 23 by their byte count, 6 eight bytes, 100 and 101 by their data count; 0 while unknown.
+int ExpectedReplyLength(const QByteArray &start);
+
 class LinkSession : public QObject, private CycleHost
 {
     Q_OBJECT
 public:
     static constexpr int TickMs = 40;
-    // One second of silence or bad replies on one request.
-    static constexpr int DefaultAttempts = 1000 / TickMs;
+    // Without a set number of attempts a request is given up after one second of silence or
+    // bad replies.
+    static constexpr int GiveUpMs = 1000;
 
     explicit LinkSession(SerialLink &link, QObject *parent = nullptr);
 
     void setSlaveAddress(int address) { m_address = address; }
     int slaveAddress() const override { return m_address; }
-    void setAttempts(int attempts) { m_attempts = qMax(1, attempts); }
+    // Tries per request; 0 means "for one second".
+    void setAttempts(int attempts) { m_attempts = qMax(0, attempts); }
     // A request that has drawn no byte at all after this long is judged unanswered at once
     // instead of at the end of the tick (a bus scan; a controller starts its answer within
     // a few milliseconds). 0 waits the whole tick.
@@ -52,15 +86,16 @@ public:
 private:
     void setStatusText(const QString &) override {}
     void decodeReply() override;
-    void waitFor(qint64 msecs);
+    // Waits until `deadline` on `clock`, or until the bytes waiting form a whole reply.
+    void waitForReply(const QElapsedTimer &clock, qint64 deadline);
 
-    SerialLink &m_link;
+    BufferedLink m_link;
     RequestQueue m_queue;
     RxBuffer m_rx;
     QuietPoll m_poll;
     ExchangeCycle m_cycle;
     int m_address = 1;
-    int m_attempts = DefaultAttempts;
+    int m_attempts = 0;
     int m_silenceMs = 0;
     int m_answered = 0;
     int m_exceptionCode = -1;
