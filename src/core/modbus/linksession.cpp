@@ -17,16 +17,12 @@ constexpr int ExceptionFlag = 0x80;
 LinkSession::LinkSession(SerialLink &link, QObject *parent)
     : QObject(parent), m_link(link), m_cycle(m_queue, m_rx, m_link, *this, m_poll)
 {
+    m_cycle.addObserver(this);
 }
 
 void LinkSession::decodeReply()
 {
-    ++m_answered;
-    if (m_rx.count >= 3 && (m_rx.byte(1) & ExceptionFlag)) {
-        m_exceptionCode = m_rx.byte(2);
-        return;
-    }
-    if (m_onReply)
+    if (m_onReply && !(m_rx.byte(1) & ExceptionFlag))
         m_onReply(m_rx);
 }
 
@@ -120,63 +116,67 @@ LinkSession::Outcome LinkSession::run(const std::function<void(const RxBuffer &)
     m_link.discard();
 
     m_onReply = onReply;
+    m_progress = progress;
     m_answered = 0;
-    m_exceptionCode = -1;
-    int failures = 0;
-    qint64 failingSince = -1;
-    QElapsedTimer clock;
-    clock.start();
+    m_failures = 0;
+    m_failingSince = -1;
+    m_outcome = Outcome();
+    m_clock.start();
     m_cycle.SendNextRequest();
     if (!m_firstFrameLogged && !m_cycle.lastFrame().isEmpty()) {
         m_firstFrameLogged = true;
         qCInfo(lcCtl) << "first frame sent";
     }
     while (!m_queue.isEmpty()) {
-        const qint64 sentAt = clock.elapsed();
+        m_sentAt = m_clock.elapsed();
         if (m_silenceMs > 0) {
-            waitForReply(clock, sentAt + m_silenceMs);
+            waitForReply(m_clock, m_sentAt + m_silenceMs);
             if (m_link.bytesWaiting() > 0)
-                waitForReply(clock, sentAt + TickMs);
+                waitForReply(m_clock, m_sentAt + TickMs);
         } else {
-            waitForReply(clock, sentAt + TickMs);
+            waitForReply(m_clock, m_sentAt + TickMs);
         }
-        const QByteArray inFlight = m_cycle.lastFrame();
-        const int before = m_answered;
         m_cycle.ExchangeTick();
-        if (m_exceptionCode >= 0) {
-            outcome.ok = false;
-            outcome.failed = inFlight;
-            outcome.lastVerdict = Verdict::Exception;
-            outcome.exceptionCode = m_exceptionCode;
-            break;
-        }
-        if (m_answered != before) {
-            failures = 0;
-            failingSince = -1;
-            if (progress)
-                progress(m_answered);
-            continue;
-        }
-        if (failingSince < 0)
-            failingSince = sentAt;
-        ++failures;
-        const bool givenUp =
-            m_attempts > 0 ? failures >= m_attempts : clock.elapsed() - failingSince >= GiveUpMs;
-        if (givenUp) {
-            outcome.ok = false;
-            outcome.failed = inFlight.isEmpty() ? BuildTxFrame(m_queue.inFlight(),
-                                                               quint8(qBound(0, m_address, 255)))
-                                                : inFlight;
-            outcome.lastVerdict = m_rx.count == 0  ? Verdict::NoReply
-                                  : m_rx.count < 3 ? Verdict::Short
-                                                   : Verdict::BadCrc;
-            break;
-        }
     }
-    outcome.answered = m_answered - (outcome.exceptionCode >= 0 ? 1 : 0);
     m_queue.clear();
     m_onReply = nullptr;
-    return outcome;
+    m_progress = nullptr;
+    m_outcome.answered = m_answered;
+    return m_outcome;
+}
+
+void LinkSession::exchanged(const ExchangeRecord &record)
+{
+    // Runs between the verdict and the next send, so a transfer that stops here puts nothing
+    // more on the line.
+    const auto stop = [this, &record](Verdict verdict) {
+        m_outcome.ok = false;
+        m_outcome.failed = record.request.isEmpty()
+                               ? BuildTxFrame(m_queue.inFlight(), quint8(qBound(0, m_address, 255)))
+                               : record.request;
+        m_outcome.lastVerdict = verdict;
+        m_queue.clear();
+    };
+    if (record.verdict == Verdict::Exception) {
+        m_outcome.exceptionCode = record.exceptionCode();
+        stop(Verdict::Exception);
+        return;
+    }
+    if (record.verdict == Verdict::Good) {
+        ++m_answered;
+        m_failures = 0;
+        m_failingSince = -1;
+        if (m_progress)
+            m_progress(m_answered);
+        return;
+    }
+    if (m_queue.isEmpty())
+        return;
+    if (m_failingSince < 0)
+        m_failingSince = m_sentAt;
+    ++m_failures;
+    if (m_attempts > 0 ? m_failures >= m_attempts : m_clock.elapsed() - m_failingSince >= GiveUpMs)
+        stop(record.verdict);
 }
 
 } // namespace vortan

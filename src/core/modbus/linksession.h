@@ -45,7 +45,7 @@ private:
 // 4 and 23 by their byte count, 6 eight bytes, 100 and 101 by their data count; 0 while unknown.
 int ExpectedReplyLength(const QByteArray &start);
 
-class LinkSession : public QObject, private CycleHost
+class LinkSession : public QObject, private CycleHost, private ExchangeObserver
 {
     Q_OBJECT
 public:
@@ -86,6 +86,7 @@ public:
 private:
     void setStatusText(const QString &) override {}
     void decodeReply() override;
+    void exchanged(const ExchangeRecord &record) override;
     // Waits until `deadline` on `clock`, or until the bytes waiting form a whole reply.
     void waitForReply(const QElapsedTimer &clock, qint64 deadline);
 
@@ -98,7 +99,12 @@ private:
     int m_attempts = 0;
     int m_silenceMs = 0;
     int m_answered = 0;
-    int m_exceptionCode = -1;
+    int m_failures = 0;
+    qint64 m_failingSince = -1;
+    qint64 m_sentAt = 0;
+    QElapsedTimer m_clock;
+    Outcome m_outcome;
+    std::function<void(int)> m_progress;
     bool m_firstFrameLogged = false;
     std::function<void(const RxBuffer &)> m_onReply;
 };

@@ -1,0 +1,119 @@
+#include "modbus/linksession.h"
+
+#include "fakeseriallink.h"
+
+#include <QtTest>
+
+#include <functional>
+
+using namespace vortan;
+
+namespace
+{
+
+QByteArray withCrc(QByteArray body)
+{
+    const quint16 crc = Crc16Modbus(body);
+    return body.append(char(crc & 0xFF)).append(char(crc >> 8));
+}
+
+// A controller that answers every frame at once with whatever `answer` makes of it.
+struct AnsweringLink : test::FakeSerialLink {
+    std::function<QByteArray(const QByteArray &)> answer;
+    void write(const QByteArray &frame) override
+    {
+        FakeSerialLink::write(frame);
+        if (answer)
+            feed(answer(frame));
+    }
+};
+
+} // namespace
+
+class TstLinkSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void replyLengthFromItsFirstBytes_data()
+    {
+        QTest::addColumn<QByteArray>("start");
+        QTest::addColumn<int>("length");
+        QTest::newRow("nothing yet") << QByteArray::fromHex("01") << 0;
+        QTest::newRow("status block") << QByteArray::fromHex("010490") << 149;
+        QTest::newRow("priority code") << QByteArray::fromHex("011702") << 7;
+        QTest::newRow("command echo") << QByteArray::fromHex("0106") << 8;
+        QTest::newRow("parameter read, count not in") << QByteArray::fromHex("01640000") << 0;
+        QTest::newRow("parameter read of 49") << QByteArray::fromHex("0164000031") << 56;
+        QTest::newRow("parameter write echo") << QByteArray::fromHex("0165003701") << 8;
+        QTest::newRow("exception") << QByteArray::fromHex("0184") << 5;
+        QTest::newRow("unknown function") << QByteArray::fromHex("01420000") << 0;
+    }
+    void replyLengthFromItsFirstBytes()
+    {
+        QFETCH(QByteArray, start);
+        QFETCH(int, length);
+        QCOMPARE(ExpectedReplyLength(start), length);
+    }
+
+    // Queued requests go out in order, each reply reaches the caller, and nothing else is sent.
+    void transferRunsToItsEnd()
+    {
+        AnsweringLink link;
+        link.open();
+        link.answer = [](const QByteArray &f) {
+            return withCrc(f.left(5) + QByteArray(quint8(f.at(4)), '\x07'));
+        };
+        LinkSession session(link);
+        session.setSlaveAddress(3);
+        session.queue().enqueue(ParamReadRequest(0, 4));
+        session.queue().enqueue(ParamReadRequest(10, 2));
+        QList<int> counts;
+        const LinkSession::Outcome out =
+            session.run([&](const RxBuffer &rx) { counts << rx.byte(4); });
+        QVERIFY(out.ok);
+        QCOMPARE(out.answered, 2);
+        QCOMPARE(counts, (QList<int>{4, 2}));
+        QCOMPARE(link.written.size(), 2);
+        QCOMPARE(quint8(link.written.at(0).at(0)), quint8(3));
+    }
+
+    // Silence is tried as often as asked, then the transfer stops naming the request; an
+    // exception reply stops it at once with its code; a half reply is judged a CRC mismatch.
+    void failuresEndTheTransfer_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<int>("code");
+        QTest::newRow("silence") << QByteArray() << int(Verdict::NoReply) << 3 << -1;
+        QTest::newRow("exception")
+            << withCrc(QByteArray::fromHex("01E402")) << int(Verdict::Exception) << 1 << 2;
+        QTest::newRow("bad crc") << QByteArray::fromHex("0164000001AA0000") << int(Verdict::BadCrc)
+                                 << 3 << -1;
+    }
+    void failuresEndTheTransfer()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, verdict);
+        QFETCH(int, sent);
+        QFETCH(int, code);
+        AnsweringLink link;
+        link.open();
+        link.answer = [&](const QByteArray &) { return reply; };
+        LinkSession session(link);
+        session.setAttempts(3);
+        session.queue().enqueue(ParamReadRequest(0, 1));
+        session.queue().enqueue(ParamReadRequest(1, 1));
+        const LinkSession::Outcome out = session.run({});
+        QVERIFY(!out.ok);
+        QCOMPARE(int(out.lastVerdict), verdict);
+        QCOMPARE(out.exceptionCode, code);
+        QCOMPARE(out.failed, link.written.first());
+        QCOMPARE(link.written.size(), sent);
+        QVERIFY(session.queue().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstLinkSession)
+#include "tst_linksession.moc"
