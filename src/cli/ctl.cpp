@@ -5,10 +5,10 @@
 #include "format/formatting.h"
 #include "modbus/linksession.h"
 #include "modbus/qserialportlink.h"
-#include "status/statussnapshot.h"
 #include "params/paramfiles.h"
 #include "params/paramset.h"
 #include "params/requesttext.h"
+#include "status/statussnapshot.h"
 
 #include <QDir>
 #include <QFile>
@@ -147,7 +147,7 @@ QString Command::portLabel() const
 
 int Command::openPort()
 {
-    const QString configPath = configfile::pathIn(m_o.programDir);
+    const QString configPath = configfile::locate(m_o.programDir);
     PortMap map = PortMap::fromConfigFile(configPath);
     const QRegularExpression comName(QStringLiteral("^COM(\\d{1,3})$"),
                                      QRegularExpression::CaseInsensitiveOption);
