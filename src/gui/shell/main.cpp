@@ -181,7 +181,8 @@ Arguments parseArguments(int argc, char *argv[])
     return result;
 }
 
-#ifdef Q_OS_UNIX
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+#define VORTAN_X11_OR_WAYLAND
 // Where Qt would only abort with a message about platform plugins, say what is wrong.
 bool displayMissing(const Arguments &arguments)
 {
@@ -208,7 +209,7 @@ void noDisplayOnFatal(QtMsgType type, const QMessageLogContext &context, const Q
 int main(int argc, char *argv[])
 {
     Arguments arguments = parseArguments(argc, argv);
-#ifdef Q_OS_UNIX
+#ifdef VORTAN_X11_OR_WAYLAND
     if (displayMissing(arguments)) {
         std::fputs(NoDisplay, stderr);
         return CannotStart;
@@ -216,7 +217,7 @@ int main(int argc, char *argv[])
     qtMessages = qInstallMessageHandler(noDisplayOnFatal);
 #endif
     QApplication app(argc, argv);
-#ifdef Q_OS_UNIX
+#ifdef VORTAN_X11_OR_WAYLAND
     qInstallMessageHandler(qtMessages);
 #endif
     QApplication::setApplicationName(QStringLiteral("vortan-service"));

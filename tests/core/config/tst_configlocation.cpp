@@ -37,17 +37,6 @@ private slots:
         QCOMPARE(cf::choosePath(program.path(), writable, user.path()),
                  beside ? besidePath : user.filePath(QStringLiteral("vortan/тп.ini")));
     }
-
-    // The real folders: a temporary one is writable; /proc/self is not, even for root.
-    void realFolders()
-    {
-        QTemporaryDir program;
-        QTemporaryDir user;
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(user.path()));
-        QCOMPARE(cf::locate(program.path()), program.filePath(QStringLiteral("тп.ini")));
-        QCOMPARE(cf::locate(QStringLiteral("/proc/self")),
-                 user.filePath(QStringLiteral("vortan/тп.ini")));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestConfigLocation)
