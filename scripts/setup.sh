@@ -9,6 +9,7 @@ packages=(
   qt6-qpa-plugins qt6-translations-l10n
   libbenchmark-dev libmodbus-dev
   fonts-dejavu-core
+  dpkg-dev file desktop-file-utils
 )
 
 missing=()

@@ -147,7 +147,7 @@ QString Command::portLabel() const
 
 int Command::openPort()
 {
-    const QString configPath = configfile::pathIn(m_o.programDir);
+    const QString configPath = configfile::locate(m_o.programDir);
     PortMap map = PortMap::fromConfigFile(configPath);
     const QRegularExpression comName(QStringLiteral("^COM(\\d{1,3})$"),
                                      QRegularExpression::CaseInsensitiveOption);

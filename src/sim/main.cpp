@@ -127,6 +127,10 @@ int main(int argc, char *argv[])
         printLine(parsed.text);
         return 0;
     }
+    if (parsed.outcome == ParsedArguments::Outcome::Version) {
+        printLine(QStringLiteral("vortan-sim " VORTAN_VERSION));
+        return 0;
+    }
     if (parsed.outcome == ParsedArguments::Outcome::Error) {
         printError(parsed.text + QStringLiteral(" (see --help)"));
         return 2;

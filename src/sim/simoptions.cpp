@@ -77,6 +77,8 @@ ParsedArguments ParseSimArguments(const QStringList &args)
         "SIGINT/SIGTERM end it and print the counters as one line of JSON."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the version."));
     const QCommandLineOption device(QStringLiteral("device"),
                                     QStringLiteral("Serve on an existing serial device."),
                                     QStringLiteral("PATH"));
@@ -117,8 +119,8 @@ ParsedArguments ParseSimArguments(const QStringList &args)
         QStringLiteral("FC:CODE"));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Log Qt's Modbus diagnostics to stderr."));
-    parser.addOptions({help, device, link, address, memory, seed, scenario, drop, corrupt, split,
-                       delay, exception, verbose});
+    parser.addOptions({help, version, device, link, address, memory, seed, scenario, drop, corrupt,
+                       split, delay, exception, verbose});
 
     ParsedArguments result;
     auto fail = [&result](const QString &text) {
@@ -134,6 +136,10 @@ ParsedArguments ParseSimArguments(const QStringList &args)
     if (parser.isSet(help)) {
         result.outcome = ParsedArguments::Outcome::Help;
         result.text = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.outcome = ParsedArguments::Outcome::Version;
         return result;
     }
 

@@ -32,7 +32,7 @@ struct SimOptions {
 };
 
 struct ParsedArguments {
-    enum class Outcome { Run, Help, Error } outcome = Outcome::Run;
+    enum class Outcome { Run, Help, Version, Error } outcome = Outcome::Run;
     SimOptions options;
     QString text; // the help text or the error message
 };

@@ -11,12 +11,14 @@ namespace vortan::test
 {
 
 // In-memory serial line: records every frame written and plays scripted replies.
-// Ports listed in `busyPorts` refuse with InUse, ports not in `presentPorts` with Unavailable.
+// Ports listed in `busyPorts` refuse with InUse, those in `forbiddenPorts` with Forbidden, ports
+// not in `presentPorts` with Unavailable.
 class FakeSerialLink : public SerialLink
 {
 public:
     QSet<int> presentPorts{1};
     QSet<int> busyPorts;
+    QSet<int> forbiddenPorts;
     QList<QByteArray> written;
     QList<int> openedPorts; // every successful open, in order
     // Bytes that reach the port one at a time while the receiver is reading (one per byte read).
@@ -30,6 +32,8 @@ public:
             return OpenResult::Unavailable;
         if (busyPorts.contains(m_port))
             return OpenResult::InUse;
+        if (forbiddenPorts.contains(m_port))
+            return OpenResult::Forbidden;
         m_open = true;
         openedPorts.append(m_port);
         return OpenResult::Ok;

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace vortan::configfile
 {
@@ -14,11 +15,37 @@ const QString PcSection = QStringLiteral("PC config");
 const QString PortKey = QStringLiteral("COM");
 const QString VrtSection = QStringLiteral("VRT config");
 const QString SlaveKey = QStringLiteral("MBSLAD");
+
+QString userPath(const QString &userConfigDir)
+{
+    return QDir(userConfigDir).filePath(QStringLiteral("vortan/") + QString::fromUtf8(FileName));
+}
 } // namespace
 
 QString pathIn(const QString &programDir)
 {
     return QDir(programDir).filePath(QString::fromUtf8(FileName));
+}
+
+QString choosePath(const QString &programDir, bool programDirWritable, const QString &userConfigDir)
+{
+    const QString beside = pathIn(programDir);
+    if (programDirWritable || QFileInfo::exists(beside))
+        return beside;
+    return userPath(userConfigDir);
+}
+
+QString locate(const QString &programDir)
+{
+    const QString userDir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+#ifdef VORTAN_INSTALL_BINDIR
+    // Run by root, the installed program could write /usr/bin; its settings still belong to the
+    // user, and a file left there would be found, and not be writable, for everyone else.
+    const QString installed = QFileInfo(QStringLiteral(VORTAN_INSTALL_BINDIR)).canonicalFilePath();
+    if (!installed.isEmpty() && QFileInfo(programDir).canonicalFilePath() == installed)
+        return userPath(userDir);
+#endif
+    return choosePath(programDir, QFileInfo(programDir).isWritable(), userDir);
 }
 
 bool parsePortNumber(const QString &text, quint8 *port)

@@ -14,6 +14,14 @@ namespace configfile
 inline constexpr const char *FileName = "тп.ini";
 QString pathIn(const QString &programDir);
 
+// Where the program keeps the file. Beside the executable when that folder may be written or
+// already holds the file (a portable copy keeps its settings with it); otherwise, and always for
+// the installed program, in the user's folder: $XDG_CONFIG_HOME/vortan/тп.ini.
+QString locate(const QString &programDir);
+// The choice itself, with the folder's writability given.
+QString choosePath(const QString &programDir, bool programDirWritable,
+                   const QString &userConfigDir);
+
 enum class Read {
     Ok,         // the port number is in `port`
     Missing,    // no file: the default port 1

@@ -23,14 +23,14 @@ const QString ErrorTitle = QStringLiteral("Ошибка открытия фай�
 
 AppConfig::AppConfig(const QString &programDir, quint8 &portNumber, UserMessages &messages,
                      QLabel *statusLine, const QComboBox *slaveList, QWidget *owner)
-    : m_programDir(programDir), m_portNumber(portNumber), m_messages(messages),
+    : m_path(configfile::locate(programDir)), m_portNumber(portNumber), m_messages(messages),
       m_statusLine(statusLine), m_slaveList(slaveList), m_owner(owner)
 {
 }
 
 QString AppConfig::filePath() const
 {
-    return configfile::pathIn(m_programDir);
+    return m_path;
 }
 
 bool AppConfig::parsePortNumber(const QString &text, quint8 *port)
@@ -49,6 +49,9 @@ void AppConfig::LoadConfig()
     const QString path = filePath();
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink()) {
+        // The user's configuration folder may not exist yet; if it cannot be made, the write
+        // below fails and says so.
+        QDir().mkpath(info.absolutePath());
         SaveConfig();
         showStatus(QString());
         return;
@@ -65,7 +68,7 @@ void AppConfig::LoadConfig()
             break;
         }
         qCWarning(lcConfig) << (result == configfile::Read::BadPort ? "unusable port number"
-                                                                   : "unreadable file")
+                                                                    : "unreadable file")
                             << value << "in" << path;
         const auto answer = m_messages.ask(m_owner, QMessageBox::Critical, ErrorTitle,
                                            ErrorTitle + QString::fromUtf8(FileName) +

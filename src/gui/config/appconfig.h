@@ -14,8 +14,9 @@ namespace vortan
 
 class UserMessages;
 
-// The configuration file "тп.ini" in the program's directory: which port to use ("PC config",
-// "COM") and the last confirmed slave address ("VRT config", "MBSLAD", written, never read).
+// The configuration file "тп.ini" (beside the program or in the user's folder, as
+// configfile::locate decides): which port to use ("PC config", "COM") and the last confirmed
+// slave address ("VRT config", "MBSLAD", written, never read).
 class AppConfig
 {
 public:
@@ -28,7 +29,8 @@ public:
 
     QString filePath() const;
 
-    // Sets PortNumber from the file, or creates the file when there is none. An unusable value
+    // Sets PortNumber from the file, or creates the file (and its folder) when there is none.
+    // A folder that cannot be made gets the write-error box. An unusable value
     // or an unreadable file asks Retry or Cancel; Cancel keeps port 1.
     void LoadConfig();
     // Writes PortNumber and the index of cmb_slad.
@@ -40,7 +42,7 @@ public:
 private:
     void showStatus(const QString &text);
 
-    QString m_programDir;
+    QString m_path;
     quint8 &m_portNumber;
     UserMessages &m_messages;
     QLabel *m_statusLine;

@@ -3,8 +3,8 @@
 
 #include "config/appconfig.h"
 #include "config/portmap.h"
-#include "widgets/twips.h"
 #include "modbus/seriallink.h"
+#include "widgets/twips.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -23,6 +23,17 @@ namespace
 const QString ItemPrefix = QStringLiteral("COM");
 
 } // namespace
+
+QString NoPermissionDetail(const QString &device)
+{
+    return QStringLiteral("Нет прав на устройство %1.\n"
+                          "Чтобы работать с последовательными портами, пользователь должен "
+                          "входить в группу dialout. Добавьте себя в неё командой\n"
+                          "    sudo usermod -aG dialout $USER\n"
+                          "и войдите в систему заново (выйдите из сеанса или перезагрузите "
+                          "компьютер).")
+        .arg(device);
+}
 
 PortDialog::PortDialog(SerialLink &link, quint8 &portNumber, AppConfig &config,
                        const PortMap &ports, QLabel *statusLine, QWidget *owner)
@@ -95,7 +106,8 @@ void PortDialog::load()
     QPointer<PortDialog> alive(this);
     for (int n = PortMap::FirstListed; n <= PortMap::LastListed; ++n) {
         m_link.selectPort(n);
-        const bool opens = m_link.open() == OpenResult::Ok;
+        const OpenResult result = m_link.open();
+        const bool opens = result == OpenResult::Ok;
         // Closed again before other events run: a tick in between must not send the controller's
         // poll to whatever device answers on a probed port.
         if (opens)
@@ -103,9 +115,12 @@ void PortDialog::load()
         QCoreApplication::processEvents();
         if (!alive)
             return;
-        if (opens) {
+        // A port refused for want of permission is listed too, so its tooltip can say why.
+        if (opens || result == OpenResult::Forbidden) {
+            const QString device = m_ports.device(n);
             m_list->addItem(ItemPrefix + QString::number(n));
-            m_list->setItemData(m_list->count() - 1, m_ports.device(n), Qt::ToolTipRole);
+            m_list->setItemData(m_list->count() - 1, opens ? device : NoPermissionDetail(device),
+                                Qt::ToolTipRole);
         }
     }
     m_list->setCurrentIndex(-1);

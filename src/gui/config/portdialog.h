@@ -14,7 +14,12 @@ class AppConfig;
 class PortMap;
 class SerialLink;
 
-// wndSetCOM: lists the ports 1..16 that can be opened now, switches the live port to each
+// What to do about a serial device the user may not open (OpenResult::Forbidden): on Linux the
+// serial devices belong to the group dialout.
+QString NoPermissionDetail(const QString &device);
+
+// wndSetCOM: lists the ports 1..16 that can be opened now (and those the user has no permission
+// for, with NoPermissionDetail as their tooltip), switches the live port to each
 // picked item, and on "ОК" stores the choice in PortNumber and the configuration file. Any
 // other way of closing returns the live port to PortNumber. Probing and switching fail silently.
 class PortDialog : public QDialog

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLoggingCategory>
+#include <QScreen>
 
 namespace vortan
 {
@@ -89,6 +90,8 @@ bool Application::start(bool startTimer)
     if (!openConfiguredPort())
         return false;
 
+    if (const QScreen *screen = m_window.screen())
+        m_window.fitInto(screen->availableGeometry().size());
     m_window.show();
     if (startTimer)
         m_timer1.start();
@@ -105,10 +108,15 @@ bool Application::openConfiguredPort()
         return true;
 
     qCWarning(lcStartup) << "port" << m_portNumber << "did not open:"
-                         << (result == OpenResult::InUse ? "in use" : "unavailable");
-    const auto answer = m_messages.ask(
+                         << (result == OpenResult::InUse       ? "in use"
+                             : result == OpenResult::Forbidden ? "no permission"
+                                                               : "unavailable");
+    const QString detail = result == OpenResult::Forbidden
+                               ? NoPermissionDetail(m_portMap.device(m_portNumber))
+                               : QString();
+    const auto answer = m_messages.askWithDetail(
         &m_window, QMessageBox::Critical, QStringLiteral("Ошибка открытия порта"),
-        portFailureText(m_portNumber, result), QMessageBox::Ok | QMessageBox::Cancel);
+        portFailureText(m_portNumber, result), detail, QMessageBox::Ok | QMessageBox::Cancel);
     if (answer != QMessageBox::Ok)
         return false;
 

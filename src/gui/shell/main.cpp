@@ -1,4 +1,7 @@
+#include "config/configfile.h"
+#include "config/usermessage.h"
 #include "shell/application.h"
+#include "shell/demosimulator.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -7,6 +10,8 @@
 #include <QSocketNotifier>
 #include <QTranslator>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #ifdef Q_OS_UNIX
@@ -21,6 +26,43 @@ namespace
 
 // Exit code when the operator ends the program at the port failure message.
 constexpr int StartupCancelled = 2;
+// Exit code when there is no display to show the window on, or the demonstration cannot start.
+constexpr int CannotStart = 1;
+
+const char *const NoDisplay =
+    "vortan-service: нет графического дисплея, окно программы показать негде.\n"
+    "Запустите программу в графическом сеансе (из меню или из его терминала) или укажите "
+    "дисплей: DISPLAY=:0 vortan-service.\n"
+    "Для работы с контроллером из командной строки есть vortanctl (vortanctl --help).\n";
+
+struct Arguments {
+    vortan::StartupOptions options;
+    bool demo = false;
+    bool platformGiven = false; // -platform, -display or QT_QPA_PLATFORM: Qt is told where to draw
+};
+
+// Qt's own options (qt6options(7)): QApplication takes them, so our parser must not refuse them.
+// Those of the first list take a value in the next argument unless given as -name=value.
+bool isQtOption(const QString &arg, bool *takesValue)
+{
+    static const QStringList withValue =
+        QStringLiteral("platform platformpluginpath platformtheme plugin qwindowgeometry "
+                       "qwindowicon qwindowtitle session display geometry title icon name style "
+                       "stylesheet")
+            .split(QLatin1Char(' '));
+    static const QStringList flags =
+        QStringLiteral("reverse widgetcount nograb dograb sync testability qmljsdebugger dialogs "
+                       "fontengine")
+            .split(QLatin1Char(' '));
+    if (!arg.startsWith(QLatin1Char('-')))
+        return false;
+    QString name = arg.mid(arg.startsWith(QLatin1String("--")) ? 2 : 1);
+    const qsizetype equals = name.indexOf(QLatin1Char('='));
+    if (equals >= 0)
+        name.truncate(equals);
+    *takesValue = equals < 0 && withValue.contains(name);
+    return withValue.contains(name) || flags.contains(name);
+}
 
 // A path as typed: relative to the current folder when it names something there, else a device
 // name below /dev ("ttyUSB0").
@@ -79,21 +121,44 @@ void installQtTranslation(QTranslator &translator)
         QCoreApplication::installTranslator(&translator);
 }
 
-// The options are read before any window system is touched, so --help and a mistyped option
-// answer on a terminal without a display.
-vortan::StartupOptions parseArguments(int argc, char *argv[])
+// The options are read before any window system is touched, so --help, --version and a mistyped
+// option answer on a terminal without a display.
+Arguments parseArguments(int argc, char *argv[])
 {
     QCoreApplication core(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vortan-service"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORTAN_VERSION));
     QTranslator qtTexts;
     installQtTranslation(qtTexts);
 
+    Arguments result;
+    result.platformGiven = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+    QStringList ours;
+    const QStringList all = QCoreApplication::arguments();
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        bool takesValue = false;
+        if (i == 0 || !isQtOption(all[i], &takesValue)) {
+            ours.append(all[i]);
+            continue;
+        }
+        const QString name = all[i].section(QLatin1Char('='), 0, 0);
+        if (name.endsWith(QLatin1String("platform")) || name.endsWith(QLatin1String("display")))
+            result.platformGiven = true;
+        if (takesValue)
+            ++i;
+    }
+
+    const QString programDir = QCoreApplication::applicationDirPath();
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Вортан. Сервисное обслуживание: ведущий Modbus RTU для контроллера "
                        "Вортан (115200 бод, 8 бит, чётность, 1 стоп-бит).\n"
-                       "Номер порта берётся из файла тп.ini в папке программы."));
+                       "Номер порта берётся из файла конфигурации %1.\n"
+                       "Принимаются и стандартные параметры Qt (-platform, -style, -geometry и "
+                       "другие).")
+            .arg(vortan::configfile::locate(programDir)));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption portOption(
         QStringLiteral("port"),
         QStringLiteral("Открыть это устройство вместо устройства порта из тп.ini "
@@ -101,35 +166,81 @@ vortan::StartupOptions parseArguments(int argc, char *argv[])
         QStringLiteral("путь"));
     const QCommandLineOption demoOption(
         QStringLiteral("demo"),
-        QStringLiteral("Демонстрация с симулятором контроллера (порт задаёт сценарий запуска "
-                       "./run --demo через --port)."));
+        QStringLiteral("Демонстрация: запустить симулятор контроллера vortan-sim из папки "
+                       "программы и работать с ним вместо порта (симулятор останавливается "
+                       "вместе с программой)."));
     parser.addOption(portOption);
     parser.addOption(demoOption);
-    parser.process(core);
+    parser.process(ours);
 
-    vortan::StartupOptions options;
-    options.programDir = QCoreApplication::applicationDirPath();
+    result.options.programDir = programDir;
+    result.demo = parser.isSet(demoOption);
     const QString port = parser.value(portOption).trimmed();
     if (!port.isEmpty())
-        options.portDevice = devicePath(port);
-    return options;
+        result.options.portDevice = devicePath(port);
+    return result;
 }
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+#define VORTAN_X11_OR_WAYLAND
+// Where Qt would only abort with a message about platform plugins, say what is wrong.
+bool displayMissing(const Arguments &arguments)
+{
+    return !arguments.platformGiven && qEnvironmentVariableIsEmpty("DISPLAY") &&
+           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+QtMessageHandler qtMessages = nullptr;
+
+// A display that is named but cannot be reached still ends in Qt's fatal plugin message.
+void noDisplayOnFatal(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtFatalMsg) {
+        std::fputs(NoDisplay, stderr);
+        std::_Exit(CannotStart);
+    }
+    if (qtMessages)
+        qtMessages(type, context, text);
+}
+#endif
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    const vortan::StartupOptions options = parseArguments(argc, argv);
-
+    Arguments arguments = parseArguments(argc, argv);
+#ifdef VORTAN_X11_OR_WAYLAND
+    if (displayMissing(arguments)) {
+        std::fputs(NoDisplay, stderr);
+        return CannotStart;
+    }
+    qtMessages = qInstallMessageHandler(noDisplayOnFatal);
+#endif
     QApplication app(argc, argv);
+#ifdef VORTAN_X11_OR_WAYLAND
+    qInstallMessageHandler(qtMessages);
+#endif
     QApplication::setApplicationName(QStringLiteral("vortan-service"));
+    QApplication::setApplicationVersion(QStringLiteral(VORTAN_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("vortan-service"));
     QTranslator qtTexts;
     installQtTranslation(qtTexts);
 
 #ifdef Q_OS_UNIX
     const auto signalWatch = quitOnSignals();
 #endif
-    vortan::Application program(options);
+    // Declared before the program, so the simulator is stopped after the port is closed.
+    vortan::DemoSimulator simulator;
+    if (arguments.demo) {
+        QString error;
+        arguments.options.portDevice = simulator.start(arguments.options.programDir, &error);
+        if (arguments.options.portDevice.isEmpty()) {
+            vortan::realUserMessages().ask(nullptr, QMessageBox::Critical,
+                                           QStringLiteral("Демонстрация"), error, QMessageBox::Ok);
+            return CannotStart;
+        }
+    }
+    vortan::Application program(arguments.options);
     if (!program.start())
         return StartupCancelled;
     return QApplication::exec();

@@ -1,8 +1,8 @@
 #include "shell/mainwindow.h"
 #include "widgets/wrapbutton.h"
 
-#include "status/registermap.h"
 #include "shell/mainlayout.h"
+#include "status/registermap.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QScrollArea>
 #include <QStyleOptionButton>
 #include <qdrawutil.h>
 
@@ -32,6 +33,10 @@ namespace
 {
 
 const char *const TagProperty = "tag";
+// Room for the title bar and borders, which are not known before the window is first shown.
+constexpr QSize FrameAllowance(16, 48);
+// The smallest the window can be made once it scrolls.
+constexpr QSize SmallestScrolling(480, 320);
 constexpr int FrameCount = 8;
 constexpr int LastListEntry = 7;
 
@@ -199,6 +204,24 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 QString MainWindow::controlName(const char *name, int index)
 {
     return layout::ObjectName(name, index);
+}
+
+void MainWindow::fitInto(const QSize &available)
+{
+    const QSize whole = size();
+    const QSize room = available - FrameAllowance;
+    if (whole.width() <= room.width() && whole.height() <= room.height())
+        return;
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("scr_main"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(takeCentralWidget());
+    setCentralWidget(scroll);
+    setWindowFlag(Qt::WindowMaximizeButtonHint);
+    setMinimumSize(SmallestScrolling.boundedTo(room));
+    // Never larger than the whole layout, at which size the scroll bars go away.
+    setMaximumSize(whole);
+    resize(whole.boundedTo(room));
 }
 
 void MainWindow::buildMenu()

@@ -21,6 +21,11 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
 
+    // On a screen whose free area (`available`, in the screen's logical pixels) cannot take the
+    // whole window, the client area goes into a scroll area and the window is sized to fit;
+    // every control keeps its parent, place and size. On a screen that can, nothing changes.
+    void fitInto(const QSize &available);
+
     // Start-up steps 2-5: slave addresses "0".."127" at index 1, the three others "0".."7" at 0.
     void fillLists();
 

@@ -241,17 +241,37 @@ private slots:
         QCOMPARE(w.status->text(), QString());
     }
 
-    // Also at a first start in such a folder: the port stays 1 after Cancel.
-    void unwritableFolderAsksRetryOrCancel()
+    // A program folder nobody may write (/proc/self, not even root) keeps the file in the user's
+    // folder, made at the first start. A user folder that cannot be made gets the write-error
+    // box, and the port stays 1 after Cancel.
+    void firstStartOutsideTheProgramFolder_data()
     {
+        QTest::addColumn<bool>("canMakeFolder");
+        QTest::newRow("user folder made") << true;
+        QTest::newRow("user folder cannot be made") << false;
+    }
+    void firstStartOutsideTheProgramFolder()
+    {
+        QFETCH(bool, canMakeFolder);
         World w;
+        const QString plainFile = w.dir.filePath(QStringLiteral("plain"));
+        QVERIFY(writeFile(plainFile, "x"));
+        const QString home = (canMakeFolder ? w.dir.path() : plainFile) + QStringLiteral("/config");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home));
         w.messages.answers = {QMessageBox::Cancel};
-        AppConfig config(w.dir.filePath(QStringLiteral("gone")), w.portNumber, w.messages, w.status,
-                         w.slaves, &w.window);
+        AppConfig config(QStringLiteral("/proc/self"), w.portNumber, w.messages, w.status, w.slaves,
+                         &w.window);
         config.LoadConfig();
+        qunsetenv("XDG_CONFIG_HOME");
+        QCOMPARE(config.filePath(), home + QStringLiteral("/vortan/тп.ini"));
         QCOMPARE(w.portNumber, quint8(1));
-        verifyErrorBox(w.messages, QStringLiteral("Ошибка открытия файла тп.ini для записи"));
-        QVERIFY(!QFile::exists(config.filePath()));
+        if (canMakeFolder) {
+            QVERIFY(w.messages.shown.isEmpty());
+            QCOMPARE(readFile(config.filePath()),
+                     "[PC config]\r\nCOM=1\r\n\r\n[VRT config]\r\nMBSLAD=-1\r\n");
+        } else {
+            verifyErrorBox(w.messages, QStringLiteral("Ошибка открытия файла тп.ini для записи"));
+        }
         QCOMPARE(w.status->text(), QString());
     }
 };

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QtTest>
 
 #include <memory>
@@ -326,6 +327,43 @@ private slots:
                 QVERIFY2(!DrawnText(a).intersects(DrawnText(b)),
                          qPrintable(a->objectName() + " / " + b->objectName()));
             }
+        }
+    }
+
+    // A screen's free area too small for the window: the client area scrolls inside a window
+    // that fits, each control keeps its parent and place, and the far ones can be scrolled to.
+    void smallScreenScrolls_data()
+    {
+        QTest::addColumn<QSize>("available");
+        QTest::addColumn<bool>("scrolls");
+        QTest::newRow("1920x1080 desktop") << QSize(1920, 1040) << false;
+        QTest::newRow("1366x768 laptop") << QSize(1366, 728) << true;
+        QTest::newRow("1920x1080 at 150 %") << QSize(1280, 680) << true;
+    }
+    void smallScreenScrolls()
+    {
+        QFETCH(QSize, available);
+        QFETCH(bool, scrolls);
+        QWidget *client = m_window->centralWidget();
+        const QList<QWidget *> far = {find("lbl_sys_mes"), find("lbl_setpr")};
+        const QRect place = far[0]->geometry();
+        m_window->fitInto(available);
+        m_window->show();
+        QCOMPARE(far[0]->parentWidget(), client);
+        QCOMPARE(far[0]->geometry(), place);
+        QCOMPARE(client->size(), QSize(1391, 658));
+        auto *scroll = qobject_cast<QScrollArea *>(m_window->centralWidget());
+        QCOMPARE(scroll != nullptr, scrolls);
+        if (!scroll) {
+            QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
+            return;
+        }
+        QCOMPARE(scroll->widget(), client);
+        QVERIFY(m_window->width() < available.width() && m_window->height() < available.height());
+        for (QWidget *w : far) {
+            scroll->ensureWidgetVisible(w);
+            const QRect shown(w->mapTo(scroll->viewport(), QPoint()), w->size());
+            QVERIFY2(scroll->viewport()->rect().contains(shown), qPrintable(w->objectName()));
         }
     }
 

@@ -133,6 +133,41 @@ private slots:
         QVERIFY(!w.app->timer1().isActive());
     }
 
+    // A device the user may not open: the box keeps its text and tells, behind "Show Details",
+    // the device and how to join the dialout group; the dialog lists such ports with the same
+    // as their tooltip.
+    void noPermissionExplainsTheDialoutGroup()
+    {
+        World w("[PC config]\r\nCOM=5\r\n");
+        w.link.presentPorts = {1, 5, 6};
+        w.link.forbiddenPorts = {5, 6};
+        w.messages.answers = {QMessageBox::Ok};
+        QStringList items;
+        QStringList tooltips;
+        connect(w.app.get(), &Application::portDialogOpened, this, [&](PortDialog *dialog) {
+            QTimer::singleShot(0, dialog, [&, dialog] {
+                auto *list = dialog->findChild<QComboBox *>("cmbCOMList");
+                for (int i = 0; i < list->count(); ++i) {
+                    items << list->itemText(i);
+                    tooltips << list->itemData(i, Qt::ToolTipRole).toString();
+                }
+                dialog->reject();
+            });
+        });
+        QVERIFY(w.app->start(false));
+
+        QCOMPARE(w.messages.shown.size(), 1);
+        const auto &box = w.messages.shown.first();
+        QCOMPARE(box.text, QStringLiteral("Порт COM5 не доступен\r\nВыберите другой порт"));
+        const QString detail = box.detail;
+        for (const char *part : {"/dev/ttyUSB0", "dialout", "sudo usermod -aG dialout $USER",
+                                 "войдите в систему заново"})
+            QVERIFY2(detail.contains(QString::fromUtf8(part)), qPrintable(detail));
+        QCOMPARE(items, QStringList({"COM1", "COM5", "COM6"}));
+        QCOMPARE(tooltips, QStringList({"/dev/ttyS0", detail,
+                                        QString(detail).replace("ttyUSB0", "ttyUSB1")}));
+    }
+
     void okOpensTheDialogModallyAndStartupGoesOn()
     {
         World w("[PC config]\r\nCOM=1\r\n");
