@@ -95,4 +95,32 @@ LinkSession::Outcome LinkSession::run(const std::function<void(const RxBuffer &)
     return outcome;
 }
 
+int LinkSession::poll(PollPolicy &policy, const std::function<void(const RxBuffer &)> &onReply,
+                      const std::function<bool()> &keepGoing)
+{
+    for (int n = 0; n < RxBuffer::MaxCount * 4 && m_link.bytesWaiting() > 0; ++n)
+        m_link.readByte();
+
+    m_onReply = onReply;
+    m_answered = 0;
+    m_poll.target = &policy;
+    QElapsedTimer clock;
+    clock.start();
+    m_cycle.SendNextRequest();
+    qint64 due = TickMs;
+    bool last = false;
+    while (!last) {
+        waitFor(due - clock.elapsed());
+        last = !keepGoing();
+        if (last)
+            m_poll.target = nullptr; // the last tick judges the reply and sends nothing new
+        m_cycle.ExchangeTick();
+        // A late tick must not cut the controller's time to answer the request it just sent.
+        due = qMax(due + TickMs, clock.elapsed() + TickMs * 3 / 4);
+    }
+    m_queue.clear();
+    m_onReply = nullptr;
+    return m_answered;
+}
+
 } // namespace vortan
