@@ -103,8 +103,16 @@ vortan::StartupOptions parseArguments(int argc, char *argv[])
         QStringLiteral("demo"),
         QStringLiteral("Демонстрация с симулятором контроллера (порт задаёт сценарий запуска "
                        "./run --demo через --port)."));
+    const QCommandLineOption trendsOption(
+        QStringLiteral("trends"), QStringLiteral("Открыть окно «Тренды» вместе с главным окном."));
+    const QCommandLineOption recordOption(
+        QStringLiteral("record"),
+        QStringLiteral("Записывать состояние контроллера в этот файл CSV с самого запуска."),
+        QStringLiteral("файл"));
     parser.addOption(portOption);
     parser.addOption(demoOption);
+    parser.addOption(trendsOption);
+    parser.addOption(recordOption);
     parser.process(core);
 
     vortan::StartupOptions options;
@@ -112,6 +120,9 @@ vortan::StartupOptions parseArguments(int argc, char *argv[])
     const QString port = parser.value(portOption).trimmed();
     if (!port.isEmpty())
         options.portDevice = devicePath(port);
+    options.showTrends = parser.isSet(trendsOption);
+    if (parser.isSet(recordOption))
+        options.recordPath = QFileInfo(parser.value(recordOption)).absoluteFilePath();
     return options;
 }
 
