@@ -61,7 +61,11 @@ void CurveLayer::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWid
     for (const Curve &curve : m_curves) {
         const double span = curve.high - curve.low;
         const double sy = span > 0 ? m_plot.height() / span : 0;
-        painter->setPen(QPen(curve.colour, 2));
+        // A one-pixel cosmetic pen is drawn line by line; a wider one fills the outline of the
+        // whole zigzag of a noisy curve, which costs a hundred times more.
+        QPen pen(curve.colour, 1);
+        pen.setCosmetic(true);
+        painter->setPen(pen);
         const auto draw = [&] {
             if (m_pixels.size() == 1)
                 painter->drawPoint(m_pixels.front());
