@@ -31,8 +31,9 @@ class SerialLink;
 class UserMessages;
 
 struct StartupOptions {
-    QString programDir;      // where "тп.ini" lives
-    QString portDevice;      // --port: device of the configured port for this run; empty: the table
+    QString programDir; // where "тп.ini" lives
+    QString portDevice; // --port: device of the configured port for this run; empty: the table
+
     bool showTrends = false; // --trends: the trend window opens with the main window
     QString recordPath;      // --record: the status is recorded to this file from the start
 };
