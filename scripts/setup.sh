@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake
   qt6-base-dev qt6-serialport-dev qt6-serialbus-dev
+  qt6-charts-dev libqt6opengl6-dev
   qt6-qpa-plugins qt6-translations-l10n
   libbenchmark-dev libmodbus-dev
   fonts-dejavu-core

@@ -5,6 +5,8 @@
 # launch to the first frame on the line.
 #
 #   bench/soak/soak.sh <bin-dir> [seconds=30]
+#   SOAK_TRENDS=1 bench/soak/soak.sh <bin-dir> [seconds]   # also records every status reply and
+#                                       # shows the trend window with 8 curves over 15 minutes
 #
 # Use the bin folder of a Release build (./run builds one into build/release/bin).
 set -euo pipefail
@@ -41,10 +43,17 @@ for _ in $(seq 200); do
 done
 [ -e "$pty" ] || { echo "soak: simulator did not start" >&2; cat "$work/sim.err" >&2; exit 1; }
 
+svc_args=(--port "$pty")
+if [ "${SOAK_TRENDS:-0}" = 1 ]; then
+  printf '[Trends]\r\nFields=%s\r\nSpan=15\r\n' \
+    lbl_phAU,lbl_phBU,lbl_phCU,lbl_phAI,lbl_fr,lbl_ap,lbl_cosfi,lbl_ovl_duty >"$work/тп.ini"
+  svc_args+=(--trends --record "$work/soak.csv")
+fi
+
 # Each line of the program's diagnostics is stamped when it arrives.
 launch_ns="$(now_ns)"
 QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="vortan.startup.info=true" \
-  "$work/vortan-service" --port "$pty" \
+  "$work/vortan-service" "${svc_args[@]}" \
   2> >(while IFS= read -r line; do printf '%s %s\n' "$(now_ns)" "$line"; done >"$work/svc.log") &
 svc_pid=$!
 
@@ -104,3 +113,6 @@ awk -v launch="$launch_ns" -v first="$first_ns" -v end="$end_ns" -v s0="$steady_
   printf "  peak resident memory %.1f MB (VmHWM; target < 80 MB)\n", hwm / 1024
   printf "  launch to first frame %.0f ms (target < 500 ms)\n", (first - launch) / 1e6
 }'
+if [ "${SOAK_TRENDS:-0}" = 1 ]; then
+  echo "  recorded rows        $(($(wc -l <"$work/soak.csv") - 1)) of $r4 status reads"
+fi

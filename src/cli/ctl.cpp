@@ -8,8 +8,10 @@
 #include "params/paramfiles.h"
 #include "params/paramset.h"
 #include "params/requesttext.h"
+#include "record/csvrecorder.h"
 #include "status/statussnapshot.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,6 +23,7 @@
 #include <QTextStream>
 
 #include <cmath>
+#include <csignal>
 #include <memory>
 
 namespace vortan::ctl
@@ -99,6 +102,72 @@ private:
     QTextStream &m_err;
 };
 
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onStopSignal(int)
+{
+    stopRequested = 1;
+}
+
+// Ctrl+C and SIGTERM end a recording after the reply in flight, with the file complete; the
+// previous handlers come back afterwards.
+class StopSignals
+{
+public:
+    StopSignals()
+    {
+        stopRequested = 0;
+        struct sigaction action = {};
+        action.sa_handler = onStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, &m_int);
+        ::sigaction(SIGTERM, &action, &m_term);
+    }
+    ~StopSignals()
+    {
+        ::sigaction(SIGINT, &m_int, nullptr);
+        ::sigaction(SIGTERM, &m_term, nullptr);
+    }
+    StopSignals(const StopSignals &) = delete;
+    StopSignals &operator=(const StopSignals &) = delete;
+    bool requested() const { return stopRequested != 0; }
+
+private:
+    struct sigaction m_int = {};
+    struct sigaction m_term = {};
+};
+
+// Tells once when the controller falls silent during a recording and when it answers again.
+class LinkWatch : public ExchangeObserver
+{
+public:
+    explicit LinkWatch(QTextStream &err) : m_err(err) {}
+    void exchanged(const ExchangeRecord &record) override
+    {
+        if (record.request.isEmpty())
+            return;
+        if (record.verdict == Verdict::Good) {
+            if (m_lost)
+                m_err << "Связь с контроллером восстановлена\n" << Qt::flush;
+            m_lost = false;
+            m_failures = 0;
+            return;
+        }
+        // One second of failed 40 ms polls.
+        if (++m_failures == LinkSession::GiveUpMs / LinkSession::TickMs && !m_lost) {
+            m_lost = true;
+            m_err << "Контроллер не отвечает; запись продолжится, когда связь восстановится\n"
+                  << Qt::flush;
+        }
+    }
+
+private:
+    QTextStream &m_err;
+    int m_failures = 0;
+    bool m_lost = false;
+};
+
 class Command
 {
 public:
@@ -128,6 +197,7 @@ private:
     int compare();
     int scan();
     QList<int> scanAddresses(int &exit);
+    int record();
 
     const Options &m_o;
     QTextStream &m_out;
@@ -667,6 +737,59 @@ int Command::scan()
     return found.isEmpty() ? NoAnswer : Done;
 }
 
+int Command::record()
+{
+    // The file comes first: one that cannot be created is refused before the port is touched.
+    CsvRecorder recorder;
+    if (!recorder.start(m_o.output)) {
+        m_err << recorder.error() << '\n';
+        return BadUsage;
+    }
+    if (const int opened = openPort(); opened != Done) {
+        recorder.stop();
+        QFile::remove(m_o.output);
+        return opened;
+    }
+    const StopSignals stop;
+    LinkWatch watch(m_err);
+    if (!m_o.quiet) {
+        m_session->cycle().addObserver(&watch);
+        m_err << "Запись состояния контроллера по адресу " << m_session->slaveAddress() << " (порт "
+              << portLabel() << ") в файл " << QDir::toNativeSeparators(m_o.output)
+              << "; остановка: Ctrl+C\n"
+              << Qt::flush;
+    }
+    const QDeadlineTimer deadline = m_o.durationMs > 0 ? QDeadlineTimer(m_o.durationMs)
+                                                       : QDeadlineTimer(QDeadlineTimer::Forever);
+    bool failed = false;
+    // Only the status block is read: without an operator there are no inputs to write.
+    StatusOnlyPoll policy;
+    m_session->poll(
+        policy,
+        [&](const RxBuffer &rx) {
+            if (!failed && HoldsStatusBlock(rx) && rx.byte(1) == FnReadInput)
+                failed = !recorder.append(DecodeStatusBlock(rx));
+        },
+        [&] {
+            if (!failed)
+                failed = !recorder.flushIfDue();
+            return !failed && !stop.requested() && !deadline.hasExpired();
+        });
+    m_session->cycle().removeObserver(&watch);
+    if (failed || !recorder.stop()) {
+        m_err << recorder.error() << '\n';
+        return WriteFailed;
+    }
+    if (!m_o.quiet) {
+        QStringList files;
+        for (const QString &f : recorder.files())
+            files << QDir::toNativeSeparators(f);
+        m_err << "Записано строк: " << recorder.rows() << " (" << files.join(QStringLiteral(", "))
+              << ")\n";
+    }
+    return recorder.rows() > 0 ? Done : NoAnswer;
+}
+
 int Command::run()
 {
     const QString &c = m_o.command;
@@ -681,6 +804,13 @@ int Command::run()
     if (c == QLatin1String("backup") && m_o.output.isEmpty()) {
         m_err << "Укажите файл: backup -o ФАЙЛ (или -o - для вывода на экран)\n";
         return BadUsage;
+    }
+    if (c == QLatin1String("record")) {
+        if (m_o.output.isEmpty() || m_o.output == QLatin1String("-")) {
+            m_err << "Укажите файл: record -o ФАЙЛ\n";
+            return BadUsage;
+        }
+        return record();
     }
     if (c != QLatin1String("status") && c != QLatin1String("backup") &&
         c != QLatin1String("scan")) {

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QLibraryInfo>
+#include <QRegularExpression>
 #include <QTextStream>
 #include <QTranslator>
 
@@ -19,6 +20,21 @@ bool parseInt(const QString &text, int low, int high, int *value)
     if (!ok || v < low || v > high)
         return false;
     *value = v;
+    return true;
+}
+
+// "90" or "90s", "10m", "2h", "1h30m": up to 30 days.
+bool parseDuration(const QString &text, qint64 *msecs)
+{
+    static const QRegularExpression form(QStringLiteral("^(?:(\\d+)h)?(?:(\\d+)m)?(?:(\\d+)s?)?$"));
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    if (text.trimmed().isEmpty() || !m.hasMatch())
+        return false;
+    const qint64 seconds = m.captured(1).toLongLong() * 3600 + m.captured(2).toLongLong() * 60 +
+                           m.captured(3).toLongLong();
+    if (seconds < 1 || seconds > 30LL * 24 * 3600)
+        return false;
+    *msecs = seconds * 1000;
     return true;
 }
 
@@ -48,15 +64,18 @@ int main(int argc, char *argv[])
         "  restore ФАЙЛ       записать параметры из файла и проверить чтением\n"
         "                     (--dry-run: только показать, что изменится)\n"
         "  compare ФАЙЛ       сравнить параметры контроллера с файлом\n"
-        "  scan               найти контроллеры на линии (--from, --to)\n\n"
+        "  scan               найти контроллеры на линии (--from, --to)\n"
+        "  record -o ФАЙЛ     записывать состояние в файл CSV до Ctrl+C\n"
+        "                     (--duration 10m: 10 минут)\n\n"
         "Коды выхода: 0 выполнено, 1 есть отличия, 2 неверный вызов или файл,\n"
-        "3 контроллер не отвечает, 4 порт не открывается."));
+        "3 контроллер не отвечает, 4 порт не открывается, 5 запись в файл прервана."));
     parser.addHelpOption();
     // -v is the exchange trace here, so the version has its long name only.
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Показать версию программы."));
-    parser.addPositionalArgument(QStringLiteral("команда"),
-                                 QStringLiteral("status, backup, restore, compare или scan."));
+    parser.addPositionalArgument(
+        QStringLiteral("команда"),
+        QStringLiteral("status, backup, restore, compare, scan или record."));
     parser.addPositionalArgument(QStringLiteral("файл"),
                                  QStringLiteral("Файл параметров для restore и compare."),
                                  QStringLiteral("[файл]"));
@@ -73,9 +92,10 @@ int main(int argc, char *argv[])
         QStringLiteral("Повторов запроса без ответа (по умолчанию повторять в течение 1 с; при "
                        "поиске 1)."),
         QStringLiteral("N"));
-    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("Файл (или папка с --all) для backup."),
-                                    QStringLiteral("файл"));
+    const QCommandLineOption output(
+        {QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("Файл (или папка с --all) для backup; файл для record."),
+        QStringLiteral("файл"));
     const QCommandLineOption all(QStringLiteral("all"),
                                  QStringLiteral("backup: все найденные контроллеры, по файлу на "
                                                 "адрес (vortan-N.ini)."));
@@ -88,12 +108,17 @@ int main(int argc, char *argv[])
     const QCommandLineOption to(QStringLiteral("to"),
                                 QStringLiteral("scan: последний адрес (по умолчанию 127)."),
                                 QStringLiteral("N"), QStringLiteral("127"));
+    const QCommandLineOption duration(
+        QStringLiteral("duration"),
+        QStringLiteral("record: сколько записывать (90s, 10m, 2h, 1h30m)."),
+        QStringLiteral("время"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("Без сообщений о ходе работы."));
     const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")},
                                      QStringLiteral("Печатать каждый обмен на stderr."));
     parser.addOptions(
         {version, port, address, retries, output, all, dryRun, json, from, to, quiet, verbose});
+    parser.addOption(duration);
     if (!parser.parse(QCoreApplication::arguments())) {
         err << parser.errorText() << "\nСправка: vortanctl --help\n";
         return vortan::ctl::BadUsage;
@@ -122,7 +147,7 @@ int main(int argc, char *argv[])
     o.progress = ::isatty(STDERR_FILENO) == 1;
 
     if (o.command.isEmpty() || positional.size() > 2) {
-        err << "Укажите одну команду: status, backup, restore, compare или scan.\n"
+        err << "Укажите одну команду: status, backup, restore, compare, scan или record.\n"
                "Справка: vortanctl --help\n";
         return vortan::ctl::BadUsage;
     }
@@ -131,6 +156,11 @@ int main(int argc, char *argv[])
         !parseInt(parser.value(to), 1, 247, &o.to) ||
         (parser.isSet(retries) && !parseInt(parser.value(retries), 0, 1000, &o.retries))) {
         err << "Неверное число в параметрах --address, --from, --to или --retries\n";
+        return vortan::ctl::BadUsage;
+    }
+    if (parser.isSet(duration) && !parseDuration(parser.value(duration), &o.durationMs)) {
+        err << "Неверное время в --duration: " << parser.value(duration)
+            << " (например 90s, 10m, 1h30m)\n";
         return vortan::ctl::BadUsage;
     }
     return vortan::ctl::Run(o, out, err);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 namespace vortan
@@ -33,6 +34,19 @@ Read readPort(const QString &path, quint8 *port, QString *value = nullptr);
 bool parsePortNumber(const QString &text, quint8 *port);
 // Writes the port first (what the next start needs), then the slave address.
 bool write(const QString &path, quint8 port, int slaveAddress);
+
+// The trend window's section "Trends": the chosen curves, the time span and the window's size.
+struct TrendSettings {
+    QStringList fields; // column keys ("lbl_phAU", "lbl_ext_actpwr_3")
+    int spanMinutes = 5;
+    int width = 0; // 0: the window's own size
+    int height = 0;
+};
+// Values out of range read as the defaults; a missing or unreadable file gives the defaults.
+TrendSettings readTrends(const QString &path);
+// Changes only the keys of that section; false (the file left as it is) when it cannot be read
+// or written.
+bool writeTrends(const QString &path, const TrendSettings &settings);
 } // namespace configfile
 
 } // namespace vortan

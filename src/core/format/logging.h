@@ -11,3 +11,4 @@ Q_DECLARE_LOGGING_CATEGORY(lcParams)  // vortan.params: parameter transfers and 
 Q_DECLARE_LOGGING_CATEGORY(lcMonitor) // vortan.monitor: reply dispatch and status display
 Q_DECLARE_LOGGING_CATEGORY(lcStartup) // vortan.startup: start-up, timing of the first frame
 Q_DECLARE_LOGGING_CATEGORY(lcCtl)     // vortan.ctl: the command-line tool
+Q_DECLARE_LOGGING_CATEGORY(lcRecord)  // vortan.record: recordings and trends

@@ -97,12 +97,12 @@ int ExpectedReplyLength(const QByteArray &start)
     }
 }
 
-void LinkSession::waitForReply(const QElapsedTimer &clock, qint64 deadline)
+void LinkSession::waitForReply(const QElapsedTimer &clock, qint64 deadline, bool untilReply)
 {
     // Short naps with the event loop turning, so the port's notifiers run; the reply is looked
     // at after each.
     QEventLoop loop;
-    while (clock.elapsed() < deadline && !m_link.holdsWholeReply()) {
+    while (clock.elapsed() < deadline && !(untilReply && m_link.holdsWholeReply())) {
         QTimer::singleShot(1, Qt::PreciseTimer, &loop, &QEventLoop::quit);
         loop.exec();
     }
@@ -162,6 +162,12 @@ void LinkSession::exchanged(const ExchangeRecord &record)
         stop(Verdict::Exception);
         return;
     }
+    if (m_polling) {
+        // A recording keeps polling whatever the line does; it only counts the replies.
+        if (record.verdict == Verdict::Good)
+            ++m_answered;
+        return;
+    }
     if (record.verdict == Verdict::Good) {
         ++m_answered;
         m_failures = 0;
@@ -177,6 +183,35 @@ void LinkSession::exchanged(const ExchangeRecord &record)
     ++m_failures;
     if (m_attempts > 0 ? m_failures >= m_attempts : m_clock.elapsed() - m_failingSince >= GiveUpMs)
         stop(record.verdict);
+}
+
+int LinkSession::poll(PollPolicy &policy, const std::function<void(const RxBuffer &)> &onReply,
+                      const std::function<bool()> &keepGoing)
+{
+    m_link.discard();
+
+    m_onReply = onReply;
+    m_answered = 0;
+    m_polling = true;
+    m_poll.target = &policy;
+    QElapsedTimer clock;
+    clock.start();
+    m_cycle.SendNextRequest();
+    qint64 due = TickMs;
+    bool last = false;
+    while (!last) {
+        waitForReply(clock, due, false);
+        last = !keepGoing();
+        if (last)
+            m_poll.target = nullptr; // the last tick judges the reply and sends nothing new
+        m_cycle.ExchangeTick();
+        // A late tick must not cut the controller's time to answer the request it just sent.
+        due = qMax(due + TickMs, clock.elapsed() + TickMs * 3 / 4);
+    }
+    m_queue.clear();
+    m_onReply = nullptr;
+    m_polling = false;
+    return m_answered;
 }
 
 } // namespace vortan

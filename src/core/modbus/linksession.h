@@ -83,17 +83,33 @@ public:
     Outcome run(const std::function<void(const RxBuffer &)> &onReply,
                 const std::function<void(int answered)> &progress = {});
 
+    // Keeps the line busy with `policy`'s polls, one exchange per 40 ms tick, until `keepGoing`
+    // (asked before every tick) returns false. Every good reply goes to `onReply` while it lies
+    // in the receive buffer; silence and bad replies do not end it. The request in flight when
+    // it stops is still judged, so the controller's last answer is not lost. Returns the number
+    // of good replies.
+    int poll(PollPolicy &policy, const std::function<void(const RxBuffer &)> &onReply,
+             const std::function<bool()> &keepGoing);
+
 private:
     void setStatusText(const QString &) override {}
     void decodeReply() override;
     void exchanged(const ExchangeRecord &record) override;
     // Waits until `deadline` on `clock`, or until the bytes waiting form a whole reply.
-    void waitForReply(const QElapsedTimer &clock, qint64 deadline);
+    void waitForReply(const QElapsedTimer &clock, qint64 deadline, bool untilReply = true);
+
+    // Quiet for run(); the caller's policy during poll().
+    class SessionPoll : public PollPolicy
+    {
+    public:
+        PollPolicy *target = nullptr;
+        bool nextPoll(RequestSlot &poll) override { return target && target->nextPoll(poll); }
+    };
 
     BufferedLink m_link;
     RequestQueue m_queue;
     RxBuffer m_rx;
-    QuietPoll m_poll;
+    SessionPoll m_poll;
     ExchangeCycle m_cycle;
     int m_address = 1;
     int m_attempts = 0;
@@ -106,6 +122,7 @@ private:
     Outcome m_outcome;
     std::function<void(int)> m_progress;
     bool m_firstFrameLogged = false;
+    bool m_polling = false;
     std::function<void(const RxBuffer &)> m_onReply;
 };
 

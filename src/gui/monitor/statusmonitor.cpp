@@ -92,6 +92,8 @@ void StatusMonitor::DecodeStatusBlock()
     }
     m_snapshot = vortan::DecodeStatusBlock(m_rx);
     ShowStatusSnapshot(m_snapshot);
+    if (snapshotDecoded)
+        snapshotDecoded(m_snapshot);
 }
 
 void StatusMonitor::ShowStatusSnapshot(const StatusSnapshot &s)

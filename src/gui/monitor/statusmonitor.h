@@ -29,6 +29,8 @@ public:
 
     // Set by the parameters window; called for function 100 and 101 replies.
     std::function<void()> applyParamReply;
+    // Told of every full status block right after it is painted (recording, trends).
+    std::function<void(const StatusSnapshot &)> snapshotDecoded;
 
     quint16 MeasValidity() const { return m_snapshot.measValidity; }
     // The last full status block shown.

@@ -5,6 +5,7 @@
 #include "modbus/qserialportlink.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QScreen>
@@ -52,9 +53,11 @@ Application::Application(const StartupOptions &options, std::unique_ptr<QSerialP
         if (m_paramWindow)
             m_paramWindow->ApplyParamReply(m_rx);
     };
+    m_monitor.snapshotDecoded = [this](const StatusSnapshot &s) { statusDecoded(s); };
 
     connect(&m_window, &MainWindow::paramsRequested, this, &Application::openParamWindow);
     connect(&m_window, &MainWindow::portSettingsRequested, this, &Application::openPortSettings);
+    connect(&m_window, &MainWindow::trendsRequested, this, &Application::openTrendWindow);
     connect(&m_window, &MainWindow::commandClicked, this, &Application::sendCommand);
     m_window.installEventFilter(this);
 }
@@ -93,6 +96,10 @@ bool Application::start(bool startTimer)
     if (const QScreen *screen = m_window.screen())
         m_window.fitInto(screen->availableGeometry().size());
     m_window.show();
+    if (m_options.showTrends)
+        openTrendWindow();
+    if (!m_options.recordPath.isEmpty())
+        startRecording(m_options.recordPath);
     if (startTimer)
         m_timer1.start();
     qCInfo(lcStartup) << "started in" << m_sinceStart.elapsed() << "ms, port" << m_portNumber
@@ -162,6 +169,51 @@ void Application::openParamWindow()
     m_paramWindow->openWindow();
 }
 
+void Application::openTrendWindow()
+{
+    if (!m_trendWindow)
+        m_trendWindow =
+            new TrendWindow(m_history, m_recorder, m_config.filePath(), m_messages, &m_window);
+    if (m_trendWindow->isMinimized())
+        m_trendWindow->showNormal();
+    else
+        m_trendWindow->show();
+    m_trendWindow->raise();
+    m_trendWindow->activateWindow();
+}
+
+bool Application::startRecording(const QString &path)
+{
+    if (m_trendWindow)
+        return m_trendWindow->startRecording(path);
+    if (m_recorder.start(path))
+        return true;
+    m_messages.ask(&m_window, QMessageBox::Warning, QStringLiteral("Запись"), m_recorder.error(),
+                   QMessageBox::Ok);
+    return false;
+}
+
+void Application::statusDecoded(const StatusSnapshot &snapshot)
+{
+    m_history.append(QDateTime::currentMSecsSinceEpoch(), snapshot);
+    if (m_recorder.isRecording() && !m_recorder.append(snapshot))
+        recordingFailed();
+}
+
+void Application::recordingFailed()
+{
+    qCWarning(lcRecord).noquote() << m_recorder.error();
+    // The box runs its own event loop; shown from inside the tick it would let Timer1 tick again
+    // underneath the reply still being dispatched.
+    QTimer::singleShot(0, this, [this, text = m_recorder.error()] {
+        QWidget *parent = m_trendWindow && m_trendWindow->isVisible()
+                              ? static_cast<QWidget *>(m_trendWindow)
+                              : &m_window;
+        m_messages.ask(parent, QMessageBox::Warning, QStringLiteral("Запись"), text,
+                       QMessageBox::Ok);
+    });
+}
+
 void Application::sendCommand(int index, const QString &tag)
 {
     if (EnqueueCommand(m_queue, tag))
@@ -180,6 +232,8 @@ void Application::showNote(const QString &note)
 void Application::ExchangeTick()
 {
     m_cycle.ExchangeTick();
+    if (m_recorder.isRecording() && !m_recorder.flushIfDue())
+        recordingFailed();
     if (!m_firstFrameLogged && m_link.isOpen() && !m_cycle.lastFrame().isEmpty()) {
         m_firstFrameLogged = true;
         qCInfo(lcStartup) << "first frame sent" << m_sinceStart.elapsed() << "ms after start";

@@ -10,7 +10,10 @@
 #include "monitor/statusmonitor.h"
 #include "params/paramset.h"
 #include "params/paramwindow.h"
+#include "record/csvrecorder.h"
+#include "record/trendhistory.h"
 #include "shell/mainwindow.h"
+#include "trends/trendwindow.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -30,6 +33,9 @@ class UserMessages;
 struct StartupOptions {
     QString programDir; // where "тп.ini" lives
     QString portDevice; // --port: device of the configured port for this run; empty: the table
+
+    bool showTrends = false; // --trends: the trend window opens with the main window
+    QString recordPath;      // --record: the status is recorded to this file from the start
 };
 
 // The program's world: the main window, the serial line, the request queue and the 40 ms
@@ -56,6 +62,9 @@ public:
     void openParamWindow();
     // The port dialog from the menu: modeless; a dialog already open is only raised.
     void openPortSettings();
+    // The trend window: modeless, built once, owned by the main window.
+    void openTrendWindow();
+    bool startRecording(const QString &path);
     void sendCommand(int index, const QString &tag);
     // A note kept on the status line for about 2 s behind the link verdict.
     void showNote(const QString &note);
@@ -71,6 +80,9 @@ public:
     PortDialog *portDialog() const { return m_portDialog; }
     ParamWindow *paramWindow() const { return m_paramWindow; }
     ParamSet &paramSet() { return m_paramSet; }
+    TrendWindow *trendWindow() const { return m_trendWindow; }
+    const TrendHistory &history() const { return m_history; }
+    CsvRecorder &recorder() { return m_recorder; }
     ExchangeCycle &cycle() { return m_cycle; }
     const AlternatingPoll &pollPolicy() const { return m_poll; }
 
@@ -94,6 +106,8 @@ private:
 
     bool openConfiguredPort();
     PortDialog *createPortDialog();
+    void statusDecoded(const StatusSnapshot &snapshot);
+    void recordingFailed();
 
     StartupOptions m_options;
     PortMap m_portMap;
@@ -102,6 +116,8 @@ private:
     UserMessages &m_messages;
     RequestQueue m_queue;
     RxBuffer m_rx;
+    TrendHistory m_history;
+    CsvRecorder m_recorder;
     quint8 m_portNumber = 1;
     MainWindow m_window;
     AppConfig m_config;
@@ -112,6 +128,7 @@ private:
     QTimer m_timer1;
     QPointer<PortDialog> m_portDialog;
     QPointer<ParamWindow> m_paramWindow;
+    QPointer<TrendWindow> m_trendWindow;
     QElapsedTimer m_sinceStart;
     QString m_note;
     int m_noteTicks = 0;

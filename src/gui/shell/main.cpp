@@ -169,8 +169,16 @@ Arguments parseArguments(int argc, char *argv[])
         QStringLiteral("Демонстрация: запустить симулятор контроллера vortan-sim из папки "
                        "программы и работать с ним вместо порта (симулятор останавливается "
                        "вместе с программой)."));
+    const QCommandLineOption trendsOption(
+        QStringLiteral("trends"), QStringLiteral("Открыть окно «Тренды» вместе с главным окном."));
+    const QCommandLineOption recordOption(
+        QStringLiteral("record"),
+        QStringLiteral("Записывать состояние контроллера в этот файл CSV с самого запуска."),
+        QStringLiteral("файл"));
     parser.addOption(portOption);
     parser.addOption(demoOption);
+    parser.addOption(trendsOption);
+    parser.addOption(recordOption);
     parser.process(ours);
 
     result.options.programDir = programDir;
@@ -178,6 +186,9 @@ Arguments parseArguments(int argc, char *argv[])
     const QString port = parser.value(portOption).trimmed();
     if (!port.isEmpty())
         result.options.portDevice = devicePath(port);
+    result.options.showTrends = parser.isSet(trendsOption);
+    if (parser.isSet(recordOption))
+        result.options.recordPath = QFileInfo(parser.value(recordOption)).absoluteFilePath();
     return result;
 }
 

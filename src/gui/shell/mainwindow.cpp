@@ -233,6 +233,10 @@ void MainWindow::buildMenu()
     QAction *settings = menuBar()->addAction(QStringLiteral("&Настройка порта"));
     settings->setObjectName(QStringLiteral("mnu_settings"));
     connect(settings, &QAction::triggered, this, &MainWindow::portSettingsRequested);
+
+    QAction *trends = menuBar()->addAction(QStringLiteral("&Тренды"));
+    trends->setObjectName(QStringLiteral("mnu_trends"));
+    connect(trends, &QAction::triggered, this, &MainWindow::trendsRequested);
 }
 
 void MainWindow::buildControls()
