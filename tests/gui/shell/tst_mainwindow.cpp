@@ -1,4 +1,5 @@
 #include "shell/mainwindow.h"
+#include "status/registermap.h"
 
 #include <QAction>
 #include <QApplication>
@@ -138,6 +139,27 @@ private slots:
         params->trigger();
         QCOMPARE(portSpy.count(), 1);
         QCOMPARE(paramsSpy.count(), 1);
+    }
+
+    // vortanctl and recordings name the lamps by the core's captions: they must be the window's.
+    void lampCaptionsAreTheCores()
+    {
+        const struct {
+            const char *row;
+            int count;
+            const char *(*name)(int);
+        } rows[] = {{"lbl_eds", vortan::DiscreteInputLamps, vortan::DiscreteInputName},
+                    {"lbl_cf", vortan::ControlFlagLamps, vortan::ControlFlagName},
+                    {"lbl_fl", vortan::AlarmLamps, vortan::AlarmName},
+                    {"lbl_fl1", vortan::Alarm1Lamps, vortan::Alarm1Name}};
+        for (const auto &r : rows) {
+            for (int i = 0; i < r.count; ++i) {
+                const QString name = QStringLiteral("%1_%2").arg(QLatin1String(r.row)).arg(i);
+                const QString core = QString::fromUtf8(r.name(i));
+                QCOMPARE(find<QLabel>(qPrintable(name))->text(),
+                         core.isEmpty() ? QStringLiteral("-") : core);
+            }
+        }
     }
 
     void stackedAlarmLabels()
