@@ -149,6 +149,7 @@ private slots:
         const QLabel *widest = m_window->findChild<QLabel *>("lbl_ext_cecsf_7");
         QVERIFY(widest->fontMetrics().horizontalAdvance(widest->text()) <=
                 widest->contentsRect().width());
+        QVERIFY(m_window->grab().save(QDir::current().filePath("frm_main_live.png")));
     }
 
     void indicators_data()
@@ -159,7 +160,7 @@ private slots:
             QTest::newRow(what) << regs << QString::fromLatin1(painted);
         };
         row("all clear after all set", {}, "");
-        row("inputs 0x0009", {{27, 0x0009}}, "lbl_eds_0=green lbl_eds_3=green");
+        row("inputs 0x0209", {{27, 0x0209}}, "lbl_eds_0=green lbl_eds_3=green lbl_eds_9=green");
         row("conflict bit 0", {{23, 0x0003}}, "lbl_node_cnflct=shown");
         // Lamps 13..15 show flag bits 18..20.
         row("flags", DWord(56, 0x00141001),

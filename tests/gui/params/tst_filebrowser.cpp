@@ -291,6 +291,19 @@ private slots:
         QCOMPARE(w.browser.path(), w.stick.filePath(QStringLiteral("sets")));
         QVERIFY(!w.browser.changeDirectory(w.home.path())); // a folder of another drive
     }
+
+    void realMountsAreReadableFolders()
+    {
+        QSet<QString> roots;
+        for (const Volume &v : MountedVolumes()) {
+            QVERIFY2(QFileInfo(v.rootPath).isDir() &&
+                         !v.rootPath.startsWith(QLatin1String("/proc")),
+                     qPrintable(v.rootPath));
+            roots.insert(v.rootPath);
+        }
+        QVERIFY(!roots.isEmpty());
+        QCOMPARE(roots.size(), MountedVolumes().size());
+    }
 };
 
 QTEST_MAIN(TstFileBrowser)

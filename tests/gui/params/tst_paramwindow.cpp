@@ -194,7 +194,7 @@ private slots:
     }
 
     // The file commands colour the boxes: saved and loaded blue, compared equal or different,
-    // not in the file yellow; the status line is cleared after each.
+    // not in the file yellow; saving clears the status line.
     void saveCompareAndLoad()
     {
         FileWorld w;

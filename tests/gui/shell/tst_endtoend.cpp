@@ -11,12 +11,6 @@ using vortan::test::Simulator;
 namespace
 {
 
-// What the simulator has answered so far of one function.
-int served(Simulator &sim, const char *function)
-{
-    return requests(sim.query(QStringLiteral("stats")), function);
-}
-
 // The service binary offscreen, logging its start-up steps to standard error.
 void startService(QProcess &service, const QStringList &arguments)
 {
@@ -57,7 +51,7 @@ private slots:
             log += service.readAllStandardError();
         }
         QVERIFY2(log.contains("first frame sent"), log.constData());
-        QTRY_VERIFY_WITH_TIMEOUT(served(sim, "4") >= 5, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(requests(sim.query(QStringLiteral("stats")), "4") >= 5, 10000);
 
         ::kill(pid_t(service.processId()), SIGTERM);
         QVERIFY(service.waitForFinished(10000));

@@ -190,6 +190,8 @@ private slots:
         QCOMPARE(w.texts(), shownTexts(memory));
         QCOMPARE(w.link->requestsOf(FnParamRead).size(), 20);
         QVERIFY(w.link->requestsOf(FnParamWrite).isEmpty());
+        w.window()->resize(w.window()->maximumSize()); // its design size, as on a full-HD screen
+        QVERIFY(w.window()->grab().save(QDir::current().filePath("params_window.png")));
 
         QByteArray expected = memory;
         for (const Edit &e : Edits) {
