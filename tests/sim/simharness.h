@@ -4,14 +4,10 @@
 
 #include "simprocess.h"
 
-#include <QByteArray>
-#include <QDeadlineTimer>
-#include <QFile>
 #include <QtTest>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -65,17 +61,16 @@ inline const QByteArray StatusPoll = QByteArray::fromHex("010407D00048F0B1");
 inline const QByteArray ResetAlarms = QByteArray::fromHex("01060FA1CBD08D90");
 
 // The client's end of the line, opened the way a POSIX program opens a serial port: raw,
-// 115200 8E1, all in one tcsetattr before any byte moves. Also adopts a descriptor it is given.
+// 115200 8E1, all in one tcsetattr before any byte moves.
 class Line
 {
 public:
-    explicit Line(int fd = -1) : m_fd(fd) {}
+    Line() = default;
     Line(const Line &) = delete;
     Line &operator=(const Line &) = delete;
     ~Line() { close(); }
 
-    // flush = false keeps whatever the line already holds for the reader.
-    bool open(const QString &path, bool flush = true)
+    bool open(const QString &path)
     {
         close();
         m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -90,21 +85,8 @@ public:
         t.c_cc[VTIME] = 0;
         if (::tcsetattr(m_fd, TCSANOW, &t) != 0)
             return false;
-        if (flush)
-            ::tcflush(m_fd, TCIOFLUSH);
+        ::tcflush(m_fd, TCIOFLUSH);
         return true;
-    }
-    // Bytes waiting to be read, without reading them; -1 when the line is not open.
-    int pending() const
-    {
-        int n = -1;
-        return ::ioctl(m_fd, FIONREAD, &n) == 0 ? n : -1;
-    }
-    // Whether the terminal refuses further opens (TIOCEXCL).
-    bool exclusive() const
-    {
-        int on = 0;
-        return ::ioctl(m_fd, TIOCGEXCL, &on) == 0 && on != 0;
     }
     void close()
     {

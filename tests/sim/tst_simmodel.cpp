@@ -1,13 +1,10 @@
+#include "sim/faultplan.h"
 #include "sim/parammemory.h"
 #include "sim/simmodel.h"
+#include "sim/simoptions.h"
+#include "sim/simserver.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
-
-#include <cmath>
-#include <map>
-#include <set>
 
 using namespace vortan::sim;
 
@@ -19,29 +16,31 @@ quint32 dword(const StatusBlock &b, int n)
     return quint32(b[size_t(n)]) << 16 | b[size_t(n + 1)];
 }
 
+QModbusRequest request(int fc, const QByteArray &hex)
+{
+    return QModbusRequest(QModbusPdu::FunctionCode(fc), QByteArray::fromHex(hex.data()));
+}
+
+int exceptionOf(const QModbusResponse &r)
+{
+    return r.isException() ? int(r.exceptionCode()) : 0;
+}
+
+struct World {
+    ParamMemory memory;
+    SimModel model{1, memory};
+    SimCounters counters;
+    SimServer server{model, memory, counters};
+};
+
 } // namespace
 
+// The simulator's parts without a line: parameter memory, model, faults, options, server.
 class TstSimModel : public QObject
 {
     Q_OBJECT
 private slots:
-    void layoutCoversTheParameterMemory()
-    {
-        std::set<int> used;
-        std::set<int> starts;
-        for (const ParamCell &cell : ParamLayout()) {
-            QVERIFY(cell.width == 1 || cell.width == 2);
-            QVERIFY(cell.defaultRaw < (cell.width == 1 ? 256 : 65536));
-            QVERIFY2(starts.insert(cell.address).second, "each parameter has its own address");
-            for (int i = 0; i < cell.width; ++i)
-                QVERIFY2(used.insert(cell.address + i).second,
-                         qPrintable(QStringLiteral("byte %1 used twice").arg(cell.address + i)));
-        }
-        QCOMPARE(int(starts.size()), ParamCellCount);
-        const std::set<int> gaps{62, 87, 92, 93, 135, 136, 137, 138, 139};
-        for (int a = 0; a < ParamMemorySize; ++a)
-            QCOMPARE(used.count(a) == 1, gaps.count(a) == 0);
-    }
+    void initTestCase() { SimServer::RegisterControllerFunctions(); }
 
     void rangeChecks_data()
     {
@@ -49,14 +48,11 @@ private slots:
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("status");
         QTest::newRow("first run") << 0 << 49 << int(ParamStatus::Ok);
-        QTest::newRow("last byte") << 146 << 1 << int(ParamStatus::Ok);
         QTest::newRow("80 bytes up to the end") << 67 << 80 << int(ParamStatus::Ok);
         QTest::newRow("one past the end") << 146 << 2 << int(ParamStatus::BadAddress);
         QTest::newRow("start past the end") << 147 << 1 << int(ParamStatus::BadAddress);
-        QTest::newRow("far address") << 65535 << 1 << int(ParamStatus::BadAddress);
         QTest::newRow("count 0") << 0 << 0 << int(ParamStatus::BadCount);
         QTest::newRow("count 81") << 0 << 81 << int(ParamStatus::BadCount);
-        QTest::newRow("count beats address") << 200 << 0 << int(ParamStatus::BadCount);
     }
     void rangeChecks()
     {
@@ -70,57 +66,6 @@ private slots:
         const bool ok = status == int(ParamStatus::Ok);
         QCOMPARE(memory.read(address, count), ok ? run : QByteArray());
         QCOMPARE(memory.bytes() == before, !ok);
-    }
-
-    // Only a 147-byte image is taken; anything else leaves the memory as it was.
-    void wrongSizedFileIsRefused()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("mem.bin"));
-        ParamMemory memory;
-        const auto defaults = memory.bytes();
-        for (int size : {146, 148, 0}) {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            QCOMPARE(f.write(QByteArray(size, '\1')), qint64(size));
-            f.close();
-            QString error;
-            QCOMPARE(memory.load(path, &error), ParamMemory::LoadResult::Corrupt);
-            QVERIFY(!error.isEmpty());
-            QVERIFY(memory.bytes() == defaults);
-        }
-    }
-
-    void measurementsArePlausibleAndMove()
-    {
-        const ParamMemory memory;
-        SimModel model(3, memory);
-        OperatorInputs in;
-        in.control = ControlBit::Load;
-        model.setOperatorInputs(in);
-        std::set<int> voltages;
-        for (int i = 0; i < 40; ++i) {
-            const StatusBlock b = model.nextStatusBlock();
-            QCOMPARE(b[Status::MeasValidity], quint16(0x0007));
-            for (int k = 0; k < 3; ++k)
-                QVERIFY(std::abs(b[size_t(Status::PhaseVoltageA + k)] - 4000) < 50);
-            voltages.insert(b[Status::PhaseVoltageA]);
-            for (int n : {Status::BusFrequency, Status::SectionFrequency, Status::SetFrequency})
-                QVERIFY(std::abs(int(b[size_t(n)]) - 5000) <= 12);
-            // P = S cos(phi), S^2 = P^2 + Q^2, S = sqrt(3) U I.
-            const double p = qint16(b[Status::ActivePower]) / 10.0;
-            const double s = b[Status::FullPower] / 10.0;
-            const double q = b[Status::ReactivePower] / 10.0;
-            const double cosPhi = qint16(b[Status::CosPhi]) / 1000.0;
-            const double u = b[Status::PhaseVoltageA] / 10.0;
-            const double current = b[Status::PhaseCurrentA] / 10.0;
-            QVERIFY(p > 50.0);
-            QVERIFY(cosPhi > 0.75 && cosPhi < 0.95);
-            QVERIFY(std::abs(p - s * cosPhi) < 1.0);
-            QVERIFY(std::abs(s * s - p * p - q * q) < 2.0 * s);
-            QVERIFY(std::abs(std::sqrt(3.0) * u * current / 1000.0 - s) < 0.03 * s);
-        }
-        QVERIFY2(voltages.size() > 3, "the voltage drifts from read to read");
     }
 
     void seedMakesARunRepeatable()
@@ -162,20 +107,14 @@ private slots:
             << ControlBit::Load << quint16(0) << Status::ControlFlags + 1 << 0x0080;
         QTest::newRow("load: contactor letter")
             << ControlBit::Load << quint16(0) << Status::UnitState << 0x0002;
-        QTest::newRow("load: aux contact input")
-            << ControlBit::Load << quint16(0) << Status::DiscreteInputs << 0x0080;
         QTest::newRow("section: Секцию вкл. (flag bit 18)")
             << ControlBit::Section << quint16(0) << Status::ControlFlags << 0x0004;
-        QTest::newRow("auto: letter А")
-            << ControlBit::Auto << quint16(0) << Status::UnitState << 0x0001;
         QTest::newRow("breakdown: red external disconnect")
             << ControlBit::Breakdown << quint16(0) << Status::Alarms1 + 1 << 0x0002;
         QTest::newRow("fault: yellow reserve warning")
             << ControlBit::Fault << quint16(0) << Status::Warnings + 1 << 0x0010;
         QTest::newRow("Авария ДГУ box: red external disconnect")
             << quint16(0) << quint16(2) << Status::Alarms1 + 1 << 0x0002;
-        QTest::newRow("work without load: connecting letter")
-            << ControlBit::Work << quint16(0) << Status::UnitState << 0x0400;
     }
     void operatorInputsShow()
     {
@@ -213,52 +152,165 @@ private slots:
         QCOMPARE(b[Status::UnitMaxPower + 2], quint16(5000));
         QCOMPARE(b[Status::UnitColours] & 1, 1); // row 0 now empty
     }
-
-    // Over one cycle of the scenario every indicator shows each state its kind can show.
-    void alarmsScenarioShowsEveryColour()
+    void replyFrameLength_data()
     {
-        const ParamMemory memory;
-        SimModel model(1, memory);
-        model.setScenario(Scenario::Alarms);
-        // Indicator -> the states it showed: 0 clear, 1 set (or warning), 2 alarm.
-        std::map<QString, std::set<int>> seen;
-        auto key = [](const char *name, int i) {
-            return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(i);
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("length");
+        QTest::newRow("status header only") << QByteArray::fromHex("010490") << 0;
+        QTest::newRow("full status block")
+            << (QByteArray::fromHex("010490") + QByteArray(146, 0)) << 149;
+        QTest::newRow("status and the next reply")
+            << (QByteArray::fromHex("010490") + QByteArray(150, 0)) << 149;
+        QTest::newRow("write echo") << QByteArray::fromHex("01060FA1CBD08D90") << 8;
+        QTest::newRow("23 reply") << QByteArray::fromHex("01170200000000") << 7;
+        QTest::newRow("param reply")
+            << (QByteArray::fromHex("0164000031") + QByteArray(51, 0)) << 56;
+        QTest::newRow("exception") << QByteArray::fromHex("01E402EAC1") << 5;
+        QTest::newRow("unknown function") << QByteArray::fromHex("01420000") << -1;
+    }
+    void replyFrameLength()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, length);
+        QCOMPARE(ReplyFrameLength(bytes), length);
+    }
+
+    // A dropped reply has nothing else to suffer, and a one-shot fault gives way to the
+    // standing setting after its reply.
+    void dropExcludesTheOtherFaults()
+    {
+        FaultPlan plan(1);
+        plan.setDelayMs(20);
+        plan.armDrop();
+        plan.armCorrupt();
+        plan.armSplit(30);
+        plan.armDelay(100);
+        const FaultDecision d = plan.nextReply();
+        QVERIFY(d.drop && !d.corrupt && d.splitMs == -1 && d.delayMs == -1);
+        const FaultDecision next = plan.nextReply();
+        QVERIFY(!next.drop && !next.corrupt && next.splitMs == -1);
+        QCOMPARE(next.delayMs, 20);
+    }
+
+    // The tap names the read whose block the client got intact; whatever else arrives leaves it.
+    void statusTapFollowsTheDeliveredReply()
+    {
+        auto blockOf = [](quint16 seed) {
+            StatusBlock b{};
+            for (int n = 0; n < Status::Count; ++n)
+                b[size_t(n)] = quint16(seed * 1000 + n);
+            b[Status::Count - 1] = 0xFFFF; // bytes with the top bit set survive the decoding
+            return b;
         };
-        for (int i = 0; i < SimModel::ScenarioReadsPerPhase * SimModel::ScenarioPhases; ++i) {
-            const StatusBlock b = model.nextStatusBlock();
-            auto alarms = [&](const char *name, int count, int alarm, int warning) {
-                for (int bit = 0; bit < count; ++bit)
-                    seen[key(name, bit)].insert(
-                        (dword(b, alarm) >> bit & 1) ? 2 : int(dword(b, warning) >> bit & 1));
-            };
-            auto lamps = [&](const char *name, int count, quint32 word) {
-                for (int bit = 0; bit < count; ++bit)
-                    seen[key(name, bit)].insert(int(word >> bit & 1));
-            };
-            alarms("lbl_fl", 32, Status::Alarms, Status::Warnings);
-            alarms("lbl_fl1", 2, Status::Alarms1, Status::Warnings1);
-            const quint32 flags = dword(b, Status::ControlFlags);
-            // lbl_cf 13..15 show flag bits 18..20.
-            lamps("lbl_cf", 16, (flags & 0x1FFF) | (flags >> 5 & 0xE000));
-            lamps("lbl_eds", 10, b[Status::DiscreteInputs]);
-            lamps("unit row", 8, b[Status::UnitColours]);
-            lamps("lbl_node_cnflct", 1, b[Status::PriorityConflict]);
-            quint32 letters = 0;
-            for (int row = 0; row < SimModel::UnitCount; ++row)
-                letters |= b[size_t(Status::UnitState + row)];
-            lamps("unit letter", 11, letters);
-            // Each synchroniser value is a number when its ends are measured, else "?".
-            for (int ends : {1, 2, 3, 4, 5})
-                seen[key("synchroniser", ends)].insert((b[Status::MeasValidity] & ends) == ends);
-        }
-        QCOMPARE(seen.size(), size_t(32 + 2 + 16 + 10 + 8 + 1 + 11 + 5));
-        QStringList lacking;
-        for (const auto &[name, states] : seen) {
-            if (states.size() != (name.startsWith(QLatin1String("lbl_fl")) ? 3u : 2u))
-                lacking << name;
-        }
-        QVERIFY2(lacking.isEmpty(), qPrintable(lacking.join(QLatin1Char(' '))));
+        auto frameOf = [](const StatusBlock &b) {
+            QByteArray f = QByteArray::fromHex("010490");
+            for (quint16 r : b)
+                f.append(char(r >> 8)).append(char(r & 0xFF));
+            return f.append(2, '\0');
+        };
+        StatusTap tap;
+        QCOMPARE(tap.toJson(), QStringLiteral("{\"status\":[],\"read\":0}"));
+        for (quint32 read = 1; read <= 3; ++read)
+            tap.served(read, blockOf(quint16(read)));
+        tap.delivered(frameOf(blockOf(2))); // the reply to read 1 was lost
+        tap.delivered(QByteArray::fromHex("01170200010000"));
+        tap.delivered(frameOf(blockOf(3)).chopped(1));
+        QCOMPARE(tap.read(), 2u);
+        QVERIFY(tap.block() == blockOf(2));
+        tap.delivered(frameOf(blockOf(3)));
+        QCOMPARE(tap.read(), 3u);
+        tap.delivered(frameOf(blockOf(3))); // each read is delivered once
+        QCOMPARE(tap.read(), 0u);
+        tap.delivered(frameOf(blockOf(9)));
+        QCOMPARE(tap.read(), 0u);
+        QVERIFY(tap.block() == blockOf(9));
+    }
+
+    void commandLine()
+    {
+        const ParsedArguments p = ParseSimArguments(
+            QStringLiteral("vortan-sim --seed 4000000000 --drop 0.1 --exception 4:2 --exception "
+                           "101:3 --scenario alarms --address 17")
+                .split(QLatin1Char(' ')));
+        QCOMPARE(int(p.outcome), int(ParsedArguments::Outcome::Run));
+        QCOMPARE(p.options.seed, 4000000000u);
+        QCOMPARE(p.options.drop, 0.1);
+        QCOMPARE(p.options.exceptions.size(), 2);
+        QCOMPARE(p.options.exceptions[1].functionCode, 101);
+        QCOMPARE(int(p.options.scenario), int(Scenario::Alarms));
+        QVERIFY(p.options.addressGiven && p.options.address == 17);
+        QCOMPARE(int(ParseSimArguments({QStringLiteral("vortan-sim"), QStringLiteral("--help")})
+                         .outcome),
+                 int(ParsedArguments::Outcome::Help));
+    }
+
+    // Each refused with a text that names what was wrong.
+    void badCommandLine_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::newRow("negative seed") << "--seed -1";
+        QTest::newRow("probability not a number") << "--corrupt nan";
+        QTest::newRow("probability above 1") << "--drop 5";
+        QTest::newRow("address 0") << "--address 0";
+        QTest::newRow("exception without code") << "--exception 4";
+        QTest::newRow("negative split") << "--split -1";
+        QTest::newRow("unknown scenario") << "--scenario fire";
+        QTest::newRow("unknown option") << "--bogus";
+    }
+    void badCommandLine()
+    {
+        QFETCH(QString, args);
+        const ParsedArguments r = ParseSimArguments(QStringList{QStringLiteral("vortan-sim")} +
+                                                    args.split(QLatin1Char(' ')));
+        QCOMPARE(int(r.outcome), int(ParsedArguments::Outcome::Error));
+        const QString culprit = args.section(QLatin1Char(' '), 0, 0).remove(QStringLiteral("--"));
+        QVERIFY2(r.text.contains(culprit), qPrintable(r.text));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<int>("fc");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("exception");
+        QTest::newRow("status beyond 2071") << 4 << QByteArray("07D00049") << 2;
+        QTest::newRow("command to 4002") << 6 << QByteArray("0FA20001") << 2;
+        QTest::newRow("23 reading 4001")
+            << 23 << QByteArray("0FA100010FA200050A00000000000000000000") << 2;
+        QTest::newRow("23 writing 4007")
+            << 23 << QByteArray("0FAA00010FA300050A00000000000000000000") << 2;
+        QTest::newRow("23 byte count wrong")
+            << 23 << QByteArray("0FAA00010FA200050800000000000000000000") << 3;
+        QTest::newRow("read holding registers") << 3 << QByteArray("0FA10001") << 1;
+        QTest::newRow("param write short of data") << 101 << QByteArray("00100201") << 3;
+        QTest::newRow("param write of 81 bytes")
+            << 101 << (QByteArray("000051") + QByteArray(162, '0')) << 3;
+    }
+    void refusals()
+    {
+        QFETCH(int, fc);
+        QFETCH(QByteArray, data);
+        QFETCH(int, exception);
+        World w;
+        const auto before = w.memory.bytes();
+        QSignalSpy written(&w.server, &SimServer::memoryWritten);
+        QCOMPARE(exceptionOf(w.server.serve(request(fc, data))), exception);
+        QVERIFY(w.memory.bytes() == before);
+        QCOMPARE(written.count(), 0);
+    }
+
+    // A write reports the device address only when its run covers byte 55.
+    void deviceAddressWriteIsReported()
+    {
+        World w;
+        QSignalSpy address(&w.server, &SimServer::deviceAddressWritten);
+        QCOMPARE(w.server.serve(request(101, "0035020A0B")).data(),
+                 QByteArray::fromHex("0035020A0B"));
+        QCOMPARE(address.count(), 0);
+        w.server.serve(request(101, "0036020A09"));
+        QCOMPARE(address.count(), 1);
+        QCOMPARE(address.at(0).at(0).toInt(), 9);
+        w.server.serve(request(101, "003801FF"));
+        QCOMPARE(address.count(), 1);
     }
 };
 

@@ -7,7 +7,6 @@
 #include <QByteArray>
 
 #include <algorithm>
-#include <array>
 
 namespace vortan::test
 {
@@ -39,32 +38,6 @@ inline RxBuffer ParamReply(int function, int address, int count, const QByteArra
     std::copy(frame.begin(), frame.begin() + rx.count, rx.bytes.begin());
     return rx;
 }
-
-// The controller's parameter memory: answers function 100 with the bytes asked for, stores the
-// data of function 101 and echoes it; no answer to anything else.
-struct FakeParamMemory {
-    std::array<quint8, 147> bytes{};
-
-    QByteArray answer(const QByteArray &request)
-    {
-        if (request.size() < 7)
-            return {};
-        const int function = quint8(request.at(1));
-        const int address = quint8(request.at(2)) * 256 + quint8(request.at(3));
-        const int n = quint8(request.at(4));
-        QByteArray data = request.mid(5, n);
-        if (function == FnParamRead) {
-            data = QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()))
-                       .mid(address, n);
-        } else if (function == FnParamWrite) {
-            for (int k = 0; k < data.size() && address + k < int(bytes.size()); ++k)
-                bytes[size_t(address + k)] = quint8(data.at(k));
-        } else {
-            return {};
-        }
-        return withCrc(request.left(4) + char(data.size()) + data);
-    }
-};
 
 inline QByteArray slotBytes(const RequestSlot &slot)
 {

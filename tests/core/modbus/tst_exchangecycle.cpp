@@ -4,9 +4,7 @@
 
 #include <QtTest>
 
-#include <functional>
 #include <memory>
-#include <random>
 
 using namespace vortan;
 using vortan::test::FakeSerialLink;
@@ -20,7 +18,7 @@ const QString Good = QStringLiteral("Связь с контроллером Во
 
 QByteArray hex(const char *text)
 {
-    return QByteArray::fromHex(text); // blanks between the bytes are skipped
+    return QByteArray::fromHex(text);
 }
 
 const QByteArray StatusPollFrame = hex("01 04 07 D0 00 48 F0 B1");
@@ -236,6 +234,25 @@ private slots:
         QCOMPARE(w->link.written.last(), StatusPollFrame);
     }
 
+    // Without an operator nothing is written: the headless policies never send 23 or 6 of
+    // their own, and the quiet one sends only what is queued.
+    void headlessPolicies()
+    {
+        StatusOnlyPoll statusOnly;
+        QuietPoll quiet;
+        RequestSlot poll;
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(statusOnly.nextPoll(poll) && !quiet.nextPoll(poll));
+            QCOMPARE(BuildTxFrame(poll, 1), StatusPollFrame);
+        }
+        ExchangeCycle cycle(w->queue, w->rx, w->link, w->host, quiet);
+        cycle.ExchangeTick();
+        QVERIFY(w->link.written.isEmpty());
+        QVERIFY(EnqueueCommand(w->queue, QStringLiteral("&HCBD0")));
+        cycle.ExchangeTick();
+        QCOMPARE(w->link.written, QList<QByteArray>{ResetAlarmsFrame});
+    }
+
     void misbehavingLinkCannotHoldTheTick()
     {
         struct Silent : FakeSerialLink {
@@ -251,34 +268,6 @@ private slots:
         ExchangeCycle(w->queue, w->rx, endless, w->host, w->poll).ExchangeTick();
         QCOMPARE(w->rx.count, RxBuffer::MaxCount);
         QCOMPARE(w->host.statuses.last(), BadCrc);
-    }
-
-    // Random replies of every length: the verdict follows length and CRC, the dispatch can read
-    // anywhere without leaving the buffer, and no byte is left for the next tick.
-    void randomReplies()
-    {
-        w->host.onDecode = [&] {
-            for (int i = -2; i <= RxBuffer::Capacity; ++i)
-                w->rx.RxDWord(i);
-        };
-        std::mt19937 gen(4711);
-        std::uniform_int_distribution<int> length(0, 300), byte(0, 255);
-        w->tick();
-        for (int round = 0; round < 1000; ++round) {
-            QByteArray reply;
-            const int n = length(gen);
-            for (int i = 0; i < n; ++i)
-                reply.append(char(byte(gen)));
-            const bool framed = round % 2 == 0 && n >= 3 && n <= RxBuffer::MaxCount;
-            if (framed)
-                reply = withCrc(reply.left(n - 2));
-            const int decodedBefore = w->host.decoded;
-            w->tick(reply);
-            QCOMPARE(w->rx.count, qMin(n, RxBuffer::MaxCount));
-            QCOMPARE(w->host.statuses.last(), n < 3 ? NoReply : framed ? Good : BadCrc);
-            QCOMPARE(w->host.decoded, decodedBefore + (framed ? 1 : 0));
-            QCOMPARE(w->link.bytesWaiting(), 0);
-        }
     }
 };
 

@@ -3,8 +3,6 @@
 
 #include <QtTest>
 
-#include <memory>
-
 using namespace vortan;
 
 namespace
@@ -17,14 +15,12 @@ int addressOf(const RequestSlot &slot)
 }
 
 // Moves both indices to `at` with an empty ring.
-std::unique_ptr<RequestQueue> queueAt(int at)
+void moveTo(RequestQueue &queue, int at)
 {
-    auto queue = std::make_unique<RequestQueue>();
     for (int i = 0; i < at; ++i) {
-        EnqueueParamRead(*queue, 0, 1);
-        queue->AdvanceReadIndex();
+        EnqueueParamRead(queue, 0, 1);
+        queue.AdvanceReadIndex();
     }
-    return queue;
 }
 
 } // namespace
@@ -36,50 +32,48 @@ class TestRequestQueue : public QObject
 private slots:
     void indicesWrapFrom511To0()
     {
-        const auto queue = queueAt(511);
-        QVERIFY(queue->isEmpty());
-        QVERIFY(EnqueueParamRead(*queue, 1000, 1));
-        QVERIFY(EnqueueParamRead(*queue, 1001, 1));
-        QCOMPARE(queue->writeIndex(), quint16(1));
-        QCOMPARE(queue->waiting(), 2);
-        QCOMPARE(addressOf(queue->slotAt(-1)), 1000);
-        QCOMPARE(addressOf(queue->slotAt(512)), 1001);
-        QCOMPARE(addressOf(queue->inFlight()), 1000);
-        queue->AdvanceReadIndex();
-        QCOMPARE(queue->readIndex(), quint16(0));
-        QCOMPARE(addressOf(queue->inFlight()), 1001);
+        RequestQueue queue;
+        moveTo(queue, 511);
+        QVERIFY(queue.isEmpty());
+        QVERIFY(EnqueueParamRead(queue, 1000, 1) && EnqueueParamRead(queue, 1001, 1));
+        QCOMPARE(queue.writeIndex(), quint16(1));
+        QCOMPARE(queue.waiting(), 2);
+        QCOMPARE(addressOf(queue.slotAt(-1)), 1000);
+        QCOMPARE(addressOf(queue.slotAt(512)), 1001);
+        queue.AdvanceReadIndex();
+        QCOMPARE(queue.readIndex(), quint16(0));
+        QCOMPARE(addressOf(queue.inFlight()), 1001);
     }
 
     // Starts mid-ring so the full ring spans the wrap from 511 to 0.
     void fullRingRefusesAndLosesNothing()
     {
-        const auto queue = queueAt(300);
+        RequestQueue queue;
+        moveTo(queue, 300);
         for (int i = 0; i < RequestQueue::MaxWaiting; ++i)
-            QVERIFY2(EnqueueParamRead(*queue, i, 1), qPrintable(QString::number(i)));
-        const quint16 write = queue->writeIndex();
-        QVERIFY(!EnqueueParamRead(*queue, 9999, 1));
-        QVERIFY(!EnqueueParamWrite(*queue, 9999, 1, 1));
-        QVERIFY(!EnqueuePriorityDone(*queue));
-        QVERIFY(!EnqueueCommand(*queue, QStringLiteral("&HCBD0")));
-        queue->AdvanceWriteIndex();
-        QCOMPARE(queue->writeIndex(), write);
+            QVERIFY2(EnqueueParamRead(queue, i, 1), qPrintable(QString::number(i)));
+        const quint16 write = queue.writeIndex();
+        QVERIFY(!EnqueueParamRead(queue, 9999, 1) && !EnqueueParamWrite(queue, 9999, 1, 1));
+        QVERIFY(!EnqueuePriorityDone(queue) && !EnqueueCommand(queue, QStringLiteral("&HCBD0")));
+        queue.AdvanceWriteIndex();
+        QCOMPARE(queue.writeIndex(), write);
         for (int i = 0; i < RequestQueue::MaxWaiting; ++i) {
-            QCOMPARE(addressOf(queue->inFlight()), i);
-            queue->AdvanceReadIndex();
+            QCOMPARE(addressOf(queue.inFlight()), i);
+            queue.AdvanceReadIndex();
         }
-        QVERIFY(queue->isEmpty());
+        QVERIFY(queue.isEmpty());
     }
 
     void malformedRequestsAreRefused()
     {
-        auto queue = std::make_unique<RequestQueue>();
+        RequestQueue queue;
         RequestSlot slot = StatusPollRequest();
         for (int last : {-1, 0, RequestSlot::Capacity}) {
             slot.last = last;
-            QVERIFY(!queue->enqueue(slot));
+            QVERIFY(!queue.enqueue(slot));
         }
-        QVERIFY(!queue->enqueue(ParamRunWriteRequest(0x10, QByteArray())));
-        QVERIFY(queue->isEmpty());
+        QVERIFY(!queue.enqueue(ParamRunWriteRequest(0x10, QByteArray())));
+        QVERIFY(queue.isEmpty());
     }
 
     // What each producer leaves in the slot (byte 0 is the address place); no bytes: refused.
@@ -102,22 +96,17 @@ private slots:
     {
         QFETCH(QString, call);
         QFETCH(QByteArray, bytes);
-        auto queue = std::make_unique<RequestQueue>();
-        bool accepted = false;
-        if (call == "read")
-            accepted = EnqueueParamRead(*queue, 0x0123, 100);
-        else if (call == "write")
-            accepted = EnqueueParamWrite(*queue, 0x0123, qint32(0x89ABCDEF), 6);
-        else if (call == "done")
-            accepted = EnqueuePriorityDone(*queue);
-        else
-            accepted = EnqueueCommand(*queue, call);
-        QCOMPARE(accepted, !bytes.isEmpty());
-        QCOMPARE(queue->waiting(), accepted ? 1 : 0);
-        const RequestSlot &slot = queue->inFlight();
-        if (accepted)
-            QCOMPARE(QByteArray(reinterpret_cast<const char *>(slot.bytes.data()), slot.last + 1),
-                     bytes);
+        RequestQueue queue;
+        const bool accepted = call == "read"    ? EnqueueParamRead(queue, 0x0123, 100)
+                              : call == "write" ? EnqueueParamWrite(queue, 0x0123, -0x76543211, 6)
+                              : call == "done"  ? EnqueuePriorityDone(queue)
+                                                : EnqueueCommand(queue, call);
+        QCOMPARE(queue.waiting(), accepted ? 1 : 0);
+        const RequestSlot &slot = queue.inFlight();
+        QCOMPARE(accepted
+                     ? QByteArray(reinterpret_cast<const char *>(slot.bytes.data()), slot.last + 1)
+                     : QByteArray(),
+                 bytes);
     }
 };
 

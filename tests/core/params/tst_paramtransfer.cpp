@@ -1,5 +1,6 @@
-#include "params/paramtransfer.h"
 #include "paramreplies.h"
+#include "params/paramtable.h"
+#include "params/paramtransfer.h"
 
 #include <QtTest>
 
@@ -15,9 +16,17 @@ void fill(RequestQueue &queue, int waiting)
         QVERIFY(queue.enqueue(StatusPollRequest()));
 }
 
+// "first..last@address:bytes" per run, as the controller's memory map lists them.
+const QString kReadRuns = QStringLiteral(
+    "0..33@0:49 34..34@75:2 35..36@49:3 37..37@77:2 38..45@52:10 46..46@79:1 47..57@63:12 "
+    "58..62@80:5 63..63@107:1 64..65@88:2 66..69@140:4 70..79@94:10 80..81@85:2 82..84@104:3 "
+    "85..101@108:21 102..105@131:4 106..106@129:2 107..108@144:2 109..109@90:2 110..110@146:1");
+
 } // namespace
 
 Q_DECLARE_METATYPE(vortan::RxBuffer)
+
+Q_DECLARE_METATYPE(vortan::RunPurpose)
 
 class TstParamTransfer : public QObject
 {
@@ -48,19 +57,13 @@ private slots:
         QCOMPARE(HoldsNumber(text), holds);
     }
 
-    void writeGuardRefusesTextsWithoutANumber()
+    // A set short of 111 texts or an index outside the table is never written.
+    void writeGuard()
     {
         const ParamTable table;
-        QStringList texts(ParamTable::Count, QStringLiteral("1"));
-        texts[3] = QString();
-        texts[41] = QStringLiteral("-");
-        texts[110] = QStringLiteral("abc");
         RequestQueue queue;
-        const WriteAllResult result = WriteAllParams(queue, table, texts);
-        QCOMPARE(result.status, TransferStatus::NoNumber);
-        QCOMPARE(result.emptyBoxes, (QVector<int>{3, 41, 110}));
-        QCOMPARE(WriteAllParams(queue, table, texts.mid(0, 100)).status, TransferStatus::NoNumber);
-        QCOMPARE(WriteOneParam(queue, table, 41, QStringLiteral("-")), TransferStatus::NoNumber);
+        const QStringList texts(100, QStringLiteral("1"));
+        QCOMPARE(WriteAllParams(queue, table, texts).status, TransferStatus::NoNumber);
         QCOMPARE(WriteOneParam(queue, table, 111, QStringLiteral("1")), TransferStatus::NoNumber);
         QCOMPARE(WriteOneParam(queue, table, -1, QStringLiteral("1")), TransferStatus::NoNumber);
         QVERIFY(queue.isEmpty());
@@ -187,6 +190,62 @@ private slots:
             QVERIFY2(used <= qMax(0, qMin(count, rx.count - 7)),
                      qPrintable(QStringLiteral("round %1: %2 bytes used").arg(round).arg(used)));
         }
+    }
+
+    void addressesDoNotOverlapAndLeaveTheKnownGaps()
+    {
+        const ParamTable table;
+        QVector<int> owner(147, -1);
+        for (int i = 0; i < ParamTable::Count; ++i) {
+            for (int a = table.Address(i); a < table.Address(i) + table.Width(i); ++a) {
+                QVERIFY2(a >= 0 && a <= 146 && owner[a] < 0,
+                         qPrintable(QStringLiteral("entry %1 at byte %2").arg(i).arg(a)));
+                owner[a] = i;
+            }
+        }
+        QList<int> uncovered;
+        for (int a = 0; a <= 146; ++a) {
+            if (owner[a] < 0)
+                uncovered << a;
+        }
+        QCOMPARE(uncovered, (QList<int>{62, 87, 92, 93, 135, 136, 137, 138, 139}));
+        QCOMPARE(owner[146], 110);
+    }
+
+    void runs_data()
+    {
+        QTest::addColumn<RunPurpose>("purpose");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("read: 20 runs") << RunPurpose::Read << kReadRuns;
+        // The device address (41) travels alone, after every run.
+        QTest::newRow("write: 21 runs, device address in none")
+            << RunPurpose::Write
+            << QString(kReadRuns).replace("38..45@52:10", "38..40@52:3 42..45@56:6");
+    }
+
+    void runs()
+    {
+        QFETCH(RunPurpose, purpose);
+        QFETCH(QString, expected);
+        QStringList got;
+        for (const ParamRun &r : ParamTable().runs(purpose))
+            got << QStringLiteral("%1..%2@%3:%4")
+                       .arg(r.first)
+                       .arg(r.last)
+                       .arg(r.address)
+                       .arg(r.bytes);
+        QCOMPARE(got.join(QLatin1Char(' ')), expected);
+    }
+
+    // Captions keep their own spacing; boxes 103..105 stand under 102's.
+    void captions()
+    {
+        const ParamTable table;
+        QCOMPARE(table.caption(40), QStringLiteral("Порог разгрузки  (%)"));
+        QCOMPARE(table.caption(23), QStringLiteral("Допуск сдв. фаз синхр. ( °)"));
+        for (int i = 0; i < ParamTable::Count; ++i)
+            QCOMPARE(table.entry(i).ownCaption, i < 103 || i > 105);
+        QCOMPARE(table.caption(105), table.caption(102));
     }
 };
 

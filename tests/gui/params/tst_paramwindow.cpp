@@ -1,12 +1,7 @@
-#include "format/formatting.h"
-#include "modbus/exchangecycle.h"
-#include "params/paramlayout.h"
 #include "paramtestsupport.h"
 
-#include "fakeseriallink.h"
-
-#include <QFontMetrics>
 #include <QGroupBox>
+#include <QListWidget>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -18,53 +13,56 @@ namespace
 
 const QColor kWhite(255, 255, 255);
 const QColor kGreen(0, 255, 0);
+const QColor kFromFile(75, 175, 255);
+const QColor kNotInFile(255, 255, 128);
+const QColor kEqual(192, 255, 192);
+const QColor kDiffer(255, 128, 128);
 
-int pixels(int twips)
+QByteArray lastQueued(const RequestQueue &queue)
 {
-    return paramlayout::TwipsToPixels(twips);
+    return slotBytes(queue.slotAt(queue.writeIndex() - 1));
 }
 
-// The opened window on a live exchange cycle, with a controller answering from its memory.
-struct Bench : ParamWorld, CycleHost {
-    RxBuffer rx;
-    FakeSerialLink link;
-    FakeParamMemory memory;
-    AlternatingPoll poll{[] { return ControlState{}; }};
-    ExchangeCycle cycle{queue, rx, link, *this, poll};
-
-    Bench()
+// The opened window with its browser in a temporary folder.
+struct FileWorld : ParamWorld {
+    QTemporaryDir dir;
+    FileWorld()
     {
-        link.open();
-        for (int a = 0; a < int(memory.bytes.size()); ++a)
-            memory.bytes[size_t(a)] = quint8((a * 29 + 7) & 0xFF);
+        browseIn(dir.path());
         window->openWindow();
     }
-    void setStatusText(const QString &) override {}
-    void decodeReply() override { window->ApplyParamReply(rx); }
-    int slaveAddress() const override { return 1; }
-
-    // Runs ticks; the controller answers each frame before the next tick.
-    void serve(int ticks)
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QByteArray contents(const QString &name) const
     {
-        for (int t = 0; t < ticks; ++t) {
-            const int before = int(link.written.size());
-            cycle.ExchangeTick();
-            if (int(link.written.size()) == before)
-                continue;
-            const QByteArray reply = memory.answer(link.written.last());
-            link.feed(reply.isEmpty() ? withCrc(link.written.last().left(2) + '\0') : reply);
-        }
+        QFile f(path(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    QList<QByteArray> framesOf(int function) const
+    void write(const QString &name, const QByteArray &content)
     {
-        QList<QByteArray> out;
-        for (const QByteArray &f : link.written) {
-            if (quint8(f.at(1)) == function)
-                out.append(f);
-        }
+        QFile f(path(name));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+    }
+    // Chooses the file name and runs one of the file commands.
+    void run(const char *button, const QString &name)
+    {
+        find<QLineEdit>(QStringLiteral("Text3"))->setText(name);
+        click(button);
+    }
+    // Distinct texts of every kind a box can hold.
+    void fillBoxes()
+    {
+        for (int i = 0; i < ParamTable::Count; ++i)
+            box(i)->setText(QStringLiteral("%1,%2 ").arg(i * 3).arg(i % 10));
+        box(5)->setText(QStringLiteral("-"));
+        box(9)->setText(QStringLiteral("abc"));
+    }
+    QStringList texts() const
+    {
+        QStringList out;
+        for (int i = 0; i < ParamTable::Count; ++i)
+            out << box(i)->text();
         return out;
     }
-    QByteArray lastQueued() const { return slotBytes(queue.slotAt(queue.writeIndex() - 1)); }
 };
 
 } // namespace
@@ -76,52 +74,57 @@ private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
     void cleanupTestCase() { QLocale::setDefault(QLocale::c()); }
 
-    void openingReadsEveryParameterAndRepliesFillTheBoxes()
+    // Opening reads the whole set; replies fill the boxes only while the window is open, and
+    // opening it again starts afresh.
+    void openingReadsAndRepliesFillTheBoxes()
     {
-        Bench b;
-        QCOMPARE(b.queue.waiting(), 20);
-        for (int i = 0; i < ParamTable::Count; ++i)
-            QCOMPARE(b.box(i)->text(), QStringLiteral("-"));
+        ParamWorld w;
+        const QColor untouched = baseOf(w.box(0));
+        const RxBuffer reply = ParamReply(100, 0, 4, bytes({0x09, 0x01, 0x08, 0xFC}));
+        w.window->ApplyParamReply(reply);
+        QCOMPARE(w.box(0)->text(), QStringLiteral("-"));
+        w.window->openWindow();
+        QCOMPARE(slotBytes(w.queue.inFlight()), bytes({0, 100, 0, 0, 49}));
+        w.window->ApplyParamReply(reply);
+        w.window->openWindow(); // already open: only raised
+        QCOMPARE(w.queue.waiting(), 20);
+        QCOMPARE(w.box(0)->text(), QStringLiteral("230,5 "));
+        QCOMPARE(w.box(1)->text(), QStringLiteral("230 "));
+        QCOMPARE(baseOf(w.box(1)), kGreen);
+        QCOMPARE(baseOf(w.box(2)), untouched);
 
-        b.serve(21);
-        const QList<QByteArray> reads = b.framesOf(FnParamRead);
-        QCOMPARE(reads.first(), withCrc(bytes({0x01, 0x64, 0x00, 0x00, 0x31})));
-        QStringList runs; // address:bytes of each read, in the order sent
-        for (const QByteArray &r : reads)
-            runs
-                << QStringLiteral("%1:%2").arg(quint8(r[2]) * 256 + quint8(r[3])).arg(quint8(r[4]));
-        QCOMPARE(runs.join(' '), QStringLiteral("0:49 75:2 49:3 77:2 52:10 79:1 63:12 80:5 107:1 "
-                                                "88:2 140:4 94:10 85:2 104:3 108:21 131:4 129:2 "
-                                                "144:2 90:2 146:1"));
-        const ParamTable &table = b.window->paramTable();
-        for (int i = 0; i < ParamTable::Count; ++i) {
-            const QString text = b.box(i)->text();
-            const quint8 *at = b.memory.bytes.data() + table.Address(i);
-            const int raw = table.Width(i) == 2 ? at[0] * 256 + at[1] : at[0];
-            const QByteArray where = QByteArray::number(i) + ": " + text.toUtf8();
-            QVERIFY2(baseOf(b.box(i)) == kGreen, where);
-            QVERIFY2(text.endsWith(' ') && !text.contains('.'), where);
-            QVERIFY2(qAbs(ParseNumber(text) - raw * table.Scale(i)) < 0.006, where);
-        }
+        w.window->close();
+        w.window->ApplyParamReply(ParamReply(100, 0, 2, bytes({0, 1})));
+        QCOMPARE(w.box(0)->text(), QStringLiteral("230,5 "));
+        w.window->openWindow();
+        QCOMPARE(w.queue.waiting(), 40);
+        QCOMPARE(w.box(0)->text(), QStringLiteral("-"));
+        QCOMPARE(baseOf(w.box(0)), untouched);
     }
 
-    void enterWritesTheBoxAndWhitensIt()
+    // Typing whitens a box, Enter writes it, the echo turns it green; read-all whitens all.
+    void enterWritesTheBoxAndTheEchoGreensIt()
     {
-        Bench b;
-        b.serve(21);
-        QLineEdit *box = b.box(40);
-        box->setText(QStringLiteral("12,6"));
+        ParamWorld w;
+        w.window->openWindow();
+        w.window->ApplyParamReply(ParamReply(100, 52, 3, bytes({10, 11, 12})));
+        QLineEdit *box = w.box(40);
+        QCOMPARE(box->text(), QStringLiteral("12 "));
+        QCOMPARE(baseOf(box), kGreen);
+        box->selectAll();
+        QTest::keyClicks(box, QStringLiteral("12,6"));
+        QCOMPARE(baseOf(box), kWhite);
+        QCOMPARE(baseOf(w.box(39)), kGreen);
         QTest::keyClick(box, Qt::Key_Return);
-        QCOMPARE(b.lastQueued(), bytes({0, 101, 0, 54, 1, 13}));
+        QCOMPARE(lastQueued(w.queue), bytes({0, 101, 0, 54, 1, 13}));
         QCOMPARE(box->text(), QStringLiteral("12,6"));
-
-        b.serve(2);
-        QCOMPARE(b.memory.bytes[54], quint8(13));
+        w.window->ApplyParamReply(ParamReply(101, 54, 1, bytes({13})));
         QCOMPARE(box->text(), QStringLiteral("13 "));
         QCOMPARE(baseOf(box), kGreen);
-        QTest::keyClick(box, Qt::Key_Enter);
-        QCOMPARE(baseOf(box), kWhite);
-        QCOMPARE(b.lastQueued(), bytes({0, 101, 0, 54, 1, 13}));
+
+        w.click("cmd_readall");
+        QCOMPARE(w.queue.waiting(), 41);
+        QVERIFY(w.allColoured(kWhite));
     }
 
     void unreadBoxesAreNotWritten()
@@ -148,35 +151,16 @@ private slots:
         w.click("cmd_writeall");
         QVERIFY(w.messages.shown.last().text.contains(QStringLiteral(": 1\r\n«М. расш.")));
         QCOMPARE(w.queue.waiting(), 20);
+
+        w.box(57)->setText(QStringLiteral("2"));
+        w.click("cmd_writeall");
+        QCOMPARE(w.messages.shown.size(), 2);
+        QCOMPARE(w.queue.waiting(), 20 + 22);
+        QCOMPARE(lastQueued(w.queue), bytes({0, 101, 0, 55, 1, 1}));
+        QVERIFY(w.allColoured(kWhite));
     }
 
-    void writeAllAfterAReadSendsTheEditedSet()
-    {
-        Bench b;
-        b.serve(21);
-        b.box(8)->selectAll();
-        QTest::keyClicks(b.box(8), QStringLiteral("250,4"));
-        b.box(41)->selectAll();
-        QTest::keyClicks(b.box(41), QStringLiteral("7"));
-        std::array<quint8, 147> expected = b.memory.bytes;
-        expected[16] = 2504 >> 8;
-        expected[17] = 2504 & 0xFF;
-        expected[55] = 7;
-
-        b.click("cmd_writeall");
-        QVERIFY(b.allColoured(kWhite));
-        b.link.written.clear();
-        b.serve(24);
-        // Every run goes out before the device address, which travels alone and last.
-        const QList<QByteArray> writes = b.framesOf(FnParamWrite);
-        QCOMPARE(writes.size(), 22);
-        QCOMPARE(writes.last(), withCrc(bytes({0x01, 0x65, 0x00, 55, 1, 7})));
-        QCOMPARE(b.memory.bytes, expected);
-        QVERIFY(b.allColoured(kGreen));
-        QCOMPARE(b.box(8)->text(), QStringLiteral("250,4 "));
-    }
-
-    void writeAllWithAFullRingQueuesNothing()
+    void fullRingQueuesNothing()
     {
         ParamWorld w;
         w.window->openWindow();
@@ -190,113 +174,157 @@ private slots:
         QVERIFY(w.messages.shown.first().text.contains(QStringLiteral("Очередь запросов")));
     }
 
-    void typingAndReadAllWhitenTheBoxes()
-    {
-        Bench b;
-        b.serve(21);
-        b.box(110)->setFocus();
-        QTest::keyClick(b.box(110), Qt::Key_Backspace);
-        QCOMPARE(baseOf(b.box(110)), kWhite);
-        QCOMPARE(baseOf(b.box(109)), kGreen);
-
-        b.click("cmd_readall");
-        QCOMPARE(b.queue.waiting(), 21);
-        QVERIFY(b.allColoured(kWhite));
-    }
-
-    void repliesOnlyWhileOpenAndReopeningStartsAfresh()
-    {
-        ParamWorld w;
-        const QColor untouched = baseOf(w.box(0));
-        const RxBuffer reply = ParamReply(100, 0, 2, bytes({0x09, 0x01}));
-        w.window->ApplyParamReply(reply);
-        QCOMPARE(w.box(0)->text(), QStringLiteral("-"));
-        w.window->openWindow();
-        w.window->ApplyParamReply(reply);
-        w.window->openWindow(); // already open: only raised
-        QCOMPARE(w.queue.waiting(), 20);
-        QCOMPARE(w.box(0)->text(), QStringLiteral("230,5 "));
-
-        w.window->close();
-        w.window->ApplyParamReply(ParamReply(100, 0, 2, bytes({0, 1})));
-        QCOMPARE(w.box(0)->text(), QStringLiteral("230,5 "));
-        QCOMPARE(baseOf(w.box(0)), kGreen);
-        w.window->openWindow();
-        QCOMPARE(w.queue.waiting(), 40);
-        QCOMPARE(w.box(0)->text(), QStringLiteral("-"));
-        QCOMPARE(baseOf(w.box(0)), untouched);
-    }
-
-    void sizeLimitsScrollBarsAndScrolling()
+    // Too small a window scrolls the panel; back at full size nothing of it stays hidden.
+    void scrollBarsOnlyWhenTooSmall()
     {
         ParamWorld w;
         w.window->openWindow();
         auto *v = w.find<QScrollBar>(QStringLiteral("VScroll1"));
         auto *h = w.find<QScrollBar>(QStringLiteral("HScroll1"));
         auto *prg = w.find<QGroupBox>(QStringLiteral("frm_prg"));
-
+        const QPoint home = prg->pos();
         w.window->resize(10, 10);
-        QTRY_COMPARE(w.window->size(), QSize(pixels(7000 - 120), pixels(4000 - 515)));
         QTRY_VERIFY(v->isVisible() && h->isVisible());
-        QCOMPARE(h->width(), w.window->width() - v->width());
-        QCOMPARE(h->maximum(), 21855 - (w.window->width() * 15 + 120) + 550);
-        QCOMPARE(v->maximum(), 11895 - (w.window->height() * 15 + 515) + 750);
-        QCOMPARE(v->singleStep(), 200);
-        QCOMPARE(v->pageStep(), 1000);
-        h->setValue(1500);
-        v->setValue(3000);
-        QCOMPARE(prg->pos(), QPoint(pixels(125 - 1500), pixels(-3000)));
-        h->setValue(0);
-        QCOMPARE(prg->x(), pixels(125));
-
-        // Tall enough for the panel, too narrow: only the horizontal bar; its maximum uses 350.
-        w.window->resize(pixels(12000), pixels(12800 - 515));
-        QTRY_VERIFY(!v->isVisible() && h->isVisible());
-        QCOMPARE(h->width(), w.window->width());
-        QCOMPARE(h->maximum(), 21855 - (w.window->width() * 15 + 120) + 350);
-
-        // Snapped back to full size no bar shows and nothing of the panel stays scrolled away.
+        h->setValue(h->maximum());
+        v->setValue(v->maximum());
+        QVERIFY(prg->x() < home.x() && prg->y() < home.y());
         w.window->resize(5000, 5000);
-        QTRY_COMPARE(w.window->size(), QSize(pixels(22485 - 120), pixels(12800 - 515)));
         QTRY_VERIFY(!v->isVisible() && !h->isVisible());
-        QCOMPARE(prg->pos(), QPoint(pixels(120), pixels(120)));
+        QCOMPARE(prg->pos(), home);
     }
 
-    void legendShowsTheSevenColours()
+    // The file commands colour the boxes: saved and loaded blue, compared equal or different,
+    // not in the file yellow; saving clears the status line.
+    void saveCompareAndLoad()
     {
-        ParamWorld w;
-        QStringList colours;
-        for (int k = 1; k <= 7; ++k) {
-            const auto *shape = w.find<QFrame>(QStringLiteral("Shape%1").arg(k));
-            QVERIFY(shape->autoFillBackground());
-            colours << shape->palette().color(QPalette::Window).name();
-        }
-        QCOMPARE(colours.join(' '), QStringLiteral("#00ff00 #4bafff #ffffff #c0ffc0 #ff8080 "
-                                                   "#ffff80 #ff0000"));
+        FileWorld w;
+        w.fillBoxes();
+        const QStringList saved = w.texts();
+        w.status->setText(QStringLiteral("Связь с контроллером Вортан установлена"));
+        w.run("cmdSaveFile", QStringLiteral("set1.ini"));
+        QVERIFY(w.messages.shown.isEmpty());
+        QCOMPARE(w.status->text(), QString());
+        QVERIFY(w.allColoured(kFromFile));
+        QVERIFY(!w.find<QListWidget>(QStringLiteral("File2"))->findItems("set1.ini", {}).isEmpty());
+
+        w.box(9)->setText(QStringLiteral("12"));
+        w.box(10)->setText(saved.at(10).trimmed());
+        w.click("cmdCompare");
+        QCOMPARE(baseOf(w.box(9)), kDiffer);
+        QCOMPARE(baseOf(w.box(10)), kEqual);
+        QVERIFY(w.messages.shown.isEmpty());
+
+        w.write("calibr.ini", "[Calibration]\r\nPAR0=1000\r\n");
+        w.run("cmdReadFile", QStringLiteral("calibr.ini"));
+        QCOMPARE(w.box(0)->text(), QStringLiteral("1000"));
+        QCOMPARE(baseOf(w.box(0)), kFromFile);
+        QCOMPARE(w.box(9)->text(), QStringLiteral("12"));
+        QCOMPARE(baseOf(w.box(9)), kNotInFile);
+
+        QCOMPARE(w.window->paramFilePath(), w.path("calibr.ini"));
     }
 
-    void textsFitTheirPlaces()
+    void overwriteQuestionCancelAndUnrelatedLinesKept()
     {
-        ParamWorld w;
-        int captions = 0;
-        for (QLabel *label : w.window->findChildren<QLabel *>()) {
-            const QFontMetrics fm(label->font());
-            const QRect need = label->wordWrap()
-                                   ? fm.boundingRect(QRect(0, 0, label->width(), 10000),
-                                                     Qt::TextWordWrap, label->text())
-                                   : QRect(0, 0, fm.horizontalAdvance(label->text()), fm.height());
-            QVERIFY2(need.width() <= label->width() && need.height() <= label->height(),
-                     qPrintable(label->objectName() + ": " + label->text()));
-            captions += label->objectName().startsWith(QLatin1String("lblc_par_"));
+        FileWorld w;
+        const QByteArray head = "; written by hand\r\n[Site]\r\nName=ДГУ-2\r\n\r\n";
+        const QByteArray tail = "[Notes]\r\nText=keep me\r\n";
+        const QByteArray old = head + "[Parameters]\r\nPAR8=old\r\nOwner=service\r\n\r\n" + tail;
+        w.write("site.ini", old);
+        w.fillBoxes();
+        w.messages.answers = {QMessageBox::Cancel, QMessageBox::Ok};
+        w.run("cmdSaveFile", QStringLiteral("site.ini"));
+        QCOMPARE(w.messages.shown.size(), 1);
+        const ScriptedMessages::Box &box = w.messages.shown.first();
+        QCOMPARE(box.icon, QMessageBox::Question);
+        QCOMPARE(box.title, QStringLiteral("Создание текстового файла"));
+        QCOMPARE(box.text, QStringLiteral("Файл site.ini уже существует!\r\nЗаменить его?"));
+        QCOMPARE(box.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(w.contents("site.ini"), old);
+        QCOMPARE(w.status->text(), QString());
+        QVERIFY(baseOf(w.box(8)) != kFromFile);
+
+        w.click("cmdSaveFile");
+        const QByteArray now = w.contents("site.ini");
+        QVERIFY2(now.startsWith(head) && now.contains(tail), now.constData());
+        QVERIFY(now.contains("Owner=service\r\n") && !now.contains("PAR8=old"));
+        w.setAllBoxes(QStringLiteral("x"));
+        w.click("cmdReadFile");
+        QCOMPARE(w.box(8)->text(), QStringLiteral("24,8 "));
+    }
+
+    void nameDifferingInCaseIsANewFile()
+    {
+        FileWorld w;
+        w.write("Set.ini", "[Parameters]\nPAR8=1\n");
+        w.run("cmdSaveFile", QStringLiteral("set.ini"));
+        QVERIFY(w.messages.shown.isEmpty());
+        QVERIFY(w.allColoured(kFromFile));
+    }
+
+    void emptyNameOrMissingFile_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("statusAfter");
+        const auto row = [](const char *what, const char *button, const char *name,
+                            const char *text, const char *statusAfter) {
+            QTest::newRow(what) << button << name << text << statusAfter;
+        };
+        row("save, no name", "cmdSaveFile", "", "Невозможно открыть файл  для записи",
+            "Сохранение файла ");
+        row("load, no name", "cmdReadFile", "", "Невозможно открыть файл  для чтения", "");
+        row("compare, no such file", "cmdCompare", "none.ini",
+            "Невозможно открыть файл none.ini для чтения", "");
+        row("load, a folder", "cmdReadFile", "sub", "Невозможно открыть файл sub для чтения", "");
+    }
+
+    void emptyNameOrMissingFile()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        QFETCH(QString, statusAfter);
+        FileWorld w;
+        QVERIFY(QDir(w.dir.path()).mkdir(QStringLiteral("sub")));
+        w.fillBoxes();
+        const QStringList before = w.texts();
+        w.status->setText(QStringLiteral("Связь с контроллером Вортан установлена"));
+        w.run(button.toLatin1().constData(), name);
+        QCOMPARE(w.messages.shown.size(), 1);
+        const ScriptedMessages::Box &box = w.messages.shown.first();
+        QCOMPARE(box.text, text);
+        QCOMPARE(box.title, QStringLiteral("Ошибка открытия файла"));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(w.status->text(), statusAfter);
+        QCOMPARE(w.texts(), before);
+        QVERIFY(!w.allColoured(kFromFile));
+        QCOMPARE(QDir(w.dir.path()).entryList(QDir::Files), QStringList());
+    }
+
+    void failedSaveOffersRetry()
+    {
+        FileWorld w;
+        w.fillBoxes();
+        w.messages.answers = {QMessageBox::Retry, QMessageBox::Cancel};
+        w.run("cmdSaveFile", QStringLiteral("later/set.ini"));
+        QCOMPARE(w.messages.shown.size(), 2);
+        for (const ScriptedMessages::Box &box : std::as_const(w.messages.shown)) {
+            QCOMPARE(box.text, QStringLiteral("Невозможно открыть файл later/set.ini для записи"));
+            QCOMPARE(box.buttons, QMessageBox::Retry | QMessageBox::Cancel);
         }
-        QCOMPARE(captions, ParamTable::Count - 3);
-        for (QPushButton *button : w.window->findChildren<QPushButton *>()) {
-            const QRect room = button->rect().adjusted(3, 2, -3, -2);
-            const QRect need =
-                QFontMetrics(button->font())
-                    .boundingRect(room, Qt::AlignCenter | Qt::TextWordWrap, button->text());
-            QVERIFY2(room.contains(need), qPrintable(button->objectName()));
-        }
+        QCOMPARE(w.status->text(), QString());
+        QVERIFY(!w.allColoured(kFromFile));
+
+        // The engineer fixes the cause (the folder appears) while the Retry box is up.
+        w.messages.beforeAnswer = [&] { QDir(w.dir.path()).mkdir(QStringLiteral("later")); };
+        w.messages.answers = {QMessageBox::Retry};
+        w.click("cmdSaveFile");
+        QCOMPARE(w.messages.shown.size(), 3);
+        QVERIFY(QFileInfo(w.path("later/set.ini")).isFile());
+        QVERIFY(w.allColoured(kFromFile));
     }
 };
 
