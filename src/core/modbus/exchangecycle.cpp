@@ -54,7 +54,6 @@ void ExchangeCycle::ExchangeTick()
             m_rx.bytes[size_t(m_rx.count++)] = quint8(b);
     }
 
-    const bool released = m_rx.count >= 3 && m_rx.crcGood();
     Verdict verdict = Verdict::NoReply;
     if (m_rx.count < 3) {
         verdict = m_rx.count == 0 ? Verdict::NoReply : Verdict::Short;
@@ -81,7 +80,7 @@ void ExchangeCycle::ExchangeTick()
             observer->exchanged(record);
     }
     if (!m_txFrame.isEmpty())
-        m_previousFailed = !released;
+        m_previousFailed = verdict != Verdict::Good && verdict != Verdict::Exception;
     SendNextRequest();
 }
 
