@@ -23,6 +23,7 @@ struct Options {
     QString output;     // backup -o (a file, "-", or a folder with --all)
     QString port;       // --port as typed; empty: the configuration file's port
     QString programDir; // where the configuration file is looked for
+    QString trace;      // --trace: the frame trace file; empty: none
     int address = 1;
     int retries = -1; // repeats after the first try; -1: about one second's worth
     int from = 1;
