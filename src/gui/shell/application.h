@@ -3,8 +3,10 @@
 #include "config/appconfig.h"
 #include "config/portdialog.h"
 #include "config/portmap.h"
+#include "diagnostics/monitorwindow.h"
 #include "modbus/exchangecycle.h"
 #include "modbus/frames.h"
+#include "modbus/linkstats.h"
 #include "modbus/pollpolicy.h"
 #include "modbus/requestqueue.h"
 #include "monitor/statusmonitor.h"
@@ -25,11 +27,14 @@ namespace vortan
 
 class QSerialPortLink;
 class SerialLink;
+class TraceFile;
 class UserMessages;
 
 struct StartupOptions {
     QString programDir; // where "тп.ini" lives
     QString portDevice; // --port: device of the configured port for this run; empty: the table
+    QString tracePath;  // --trace: the frame trace file; empty: no trace
+    bool openMonitor = false; // --monitor: "Монитор обмена" opens with the main window
 };
 
 // The program's world: the main window, the serial line, the request queue and the 40 ms
@@ -56,6 +61,9 @@ public:
     void openParamWindow();
     // The port dialog from the menu: modeless; a dialog already open is only raised.
     void openPortSettings();
+    // "Монитор обмена": modeless, built at its first opening and kept (hidden) when closed, so
+    // its table keeps the history.
+    void openMonitorWindow();
     void sendCommand(int index, const QString &tag);
     // A note kept on the status line for about 2 s behind the link verdict.
     void showNote(const QString &note);
@@ -70,6 +78,8 @@ public:
     AppConfig &config() { return m_config; }
     PortDialog *portDialog() const { return m_portDialog; }
     ParamWindow *paramWindow() const { return m_paramWindow; }
+    MonitorWindow *monitorWindow() const { return m_monitorWindow; }
+    LinkStats &linkStats() { return m_linkStats; }
     ParamSet &paramSet() { return m_paramSet; }
     ExchangeCycle &cycle() { return m_cycle; }
     const AlternatingPoll &pollPolicy() const { return m_poll; }
@@ -94,6 +104,7 @@ private:
 
     bool openConfiguredPort();
     PortDialog *createPortDialog();
+    void startTrace();
 
     StartupOptions m_options;
     PortMap m_portMap;
@@ -109,9 +120,12 @@ private:
     ParamSet m_paramSet;
     AlternatingPoll m_poll;
     ExchangeCycle m_cycle;
+    LinkStats m_linkStats;
+    std::unique_ptr<TraceFile> m_trace;
     QTimer m_timer1;
     QPointer<PortDialog> m_portDialog;
     QPointer<ParamWindow> m_paramWindow;
+    QPointer<MonitorWindow> m_monitorWindow;
     QElapsedTimer m_sinceStart;
     QString m_note;
     int m_noteTicks = 0;

@@ -103,8 +103,17 @@ vortan::StartupOptions parseArguments(int argc, char *argv[])
         QStringLiteral("demo"),
         QStringLiteral("Демонстрация с симулятором контроллера (порт задаёт сценарий запуска "
                        "./run --demo через --port)."));
+    const QCommandLineOption traceOption(
+        QStringLiteral("trace"),
+        QStringLiteral("Дописывать каждый обмен с контроллером строкой в этот файл (время, "
+                       "запрос, ответ, итог, время ответа)."),
+        QStringLiteral("файл"));
+    const QCommandLineOption monitorOption(QStringLiteral("monitor"),
+                                           QStringLiteral("Открыть «Монитор обмена» при запуске."));
     parser.addOption(portOption);
     parser.addOption(demoOption);
+    parser.addOption(traceOption);
+    parser.addOption(monitorOption);
     parser.process(core);
 
     vortan::StartupOptions options;
@@ -112,6 +121,8 @@ vortan::StartupOptions parseArguments(int argc, char *argv[])
     const QString port = parser.value(portOption).trimmed();
     if (!port.isEmpty())
         options.portDevice = devicePath(port);
+    options.tracePath = parser.value(traceOption);
+    options.openMonitor = parser.isSet(monitorOption);
     return options;
 }
 

@@ -1,8 +1,8 @@
 #include "shell/mainwindow.h"
 #include "widgets/wrapbutton.h"
 
-#include "status/registermap.h"
 #include "shell/mainlayout.h"
+#include "status/registermap.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -210,6 +210,10 @@ void MainWindow::buildMenu()
     QAction *settings = menuBar()->addAction(QStringLiteral("&Настройка порта"));
     settings->setObjectName(QStringLiteral("mnu_settings"));
     connect(settings, &QAction::triggered, this, &MainWindow::portSettingsRequested);
+
+    QAction *monitor = menuBar()->addAction(QStringLiteral("&Монитор обмена"));
+    monitor->setObjectName(QStringLiteral("mnu_monitor"));
+    connect(monitor, &QAction::triggered, this, &MainWindow::monitorRequested);
 }
 
 void MainWindow::buildControls()

@@ -43,6 +43,7 @@ public:
 signals:
     void paramsRequested();
     void portSettingsRequested();
+    void monitorRequested();
     void commandClicked(int index, const QString &tag);
 
 private:

@@ -116,7 +116,7 @@ private slots:
     {
         auto *params = find<QAction>("mnu_param");
         auto *settings = find<QAction>("mnu_settings");
-        QCOMPARE(m_window->menuBar()->actions(), (QList<QAction *>{params, settings}));
+        QCOMPARE(m_window->menuBar()->actions().mid(0, 2), (QList<QAction *>{params, settings}));
         QVERIFY(!params->menu() && !settings->menu());
         QCOMPARE(QKeySequence::mnemonic(params->text()), QKeySequence(Qt::ALT | Qt::Key(0x041F)));
         QCOMPARE(QKeySequence::mnemonic(settings->text()), QKeySequence(Qt::ALT | Qt::Key(0x041D)));
