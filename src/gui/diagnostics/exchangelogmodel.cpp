@@ -18,9 +18,14 @@ const ParamTable &paramTable()
     return table;
 }
 
-QString hexOf(const QByteArray &bytes)
+// The first `limit` bytes in hex, and the whole length when some are left out.
+QString hexCell(const QByteArray &bytes, int total, int limit)
 {
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+    const int shown = qMin(int(bytes.size()), limit);
+    QString text = QString::fromLatin1(bytes.left(shown).toHex(' ').toUpper());
+    if (total > shown)
+        text += QStringLiteral(" … (%1 байт)").arg(total);
+    return text;
 }
 
 } // namespace
@@ -114,7 +119,7 @@ QColor ExchangeLogModel::verdictColour(Verdict verdict)
     return QColor();
 }
 
-QString ExchangeLogModel::cellText(const ExchangeRecord &r, int column) const
+QString ExchangeLogModel::cellText(const ExchangeRecord &r, int column, int byteLimit)
 {
     switch (column) {
     case Time:
@@ -126,11 +131,9 @@ QString ExchangeLogModel::cellText(const ExchangeRecord &r, int column) const
         return DescribeRequest(r.request, paramTable()) +
                (r.repeat ? QStringLiteral(" (повтор)") : QString());
     case RequestBytes:
-        return hexOf(r.request);
+        return hexCell(r.request, int(r.request.size()), byteLimit);
     case ReplyBytes:
-        return r.bytesReceived > r.reply.size()
-                   ? hexOf(r.reply) + QStringLiteral(" … (%1 байт)").arg(r.bytesReceived)
-                   : hexOf(r.reply);
+        return hexCell(r.reply, r.bytesReceived, byteLimit);
     case Result:
         return verdictText(r);
     case ReplyTime:
@@ -148,7 +151,9 @@ QVariant ExchangeLogModel::data(const QModelIndex &index, int role) const
     const ExchangeRecord &r = record(index.row());
     switch (role) {
     case Qt::DisplayRole:
-        return cellText(r, index.column());
+        return cellText(r, index.column(), ShownBytes);
+    case FullTextRole:
+        return cellText(r, index.column(), ExchangeRecord::MaxReplyBytes);
     case Qt::BackgroundRole:
         if (index.column() == Result)
             return verdictColour(r.verdict);
@@ -159,7 +164,7 @@ QVariant ExchangeLogModel::data(const QModelIndex &index, int role) const
         break;
     case Qt::ToolTipRole:
         if (index.column() == RequestBytes || index.column() == ReplyBytes)
-            return cellText(r, index.column());
+            return cellText(r, index.column(), ExchangeRecord::MaxReplyBytes);
         break;
     case Qt::TextAlignmentRole:
         if (index.column() == Function || index.column() == ReplyTime)

@@ -19,6 +19,10 @@ public:
     // The verdict comes before the bytes, so it shows without scrolling sideways.
     enum Column { Time, Function, Request, Result, ReplyTime, RequestBytes, ReplyBytes, Columns };
     static constexpr int DefaultCapacity = 10000;
+    // Bytes shown in a cell, followed by the length when there are more; the tooltip and
+    // FullTextRole (the saved file) give them all.
+    static constexpr int ShownBytes = 40;
+    static constexpr int FullTextRole = Qt::UserRole;
 
     explicit ExchangeLogModel(int capacity = DefaultCapacity, QObject *parent = nullptr);
 
@@ -41,7 +45,7 @@ public:
     static QColor verdictColour(Verdict verdict);
 
 private:
-    QString cellText(const ExchangeRecord &record, int column) const;
+    static QString cellText(const ExchangeRecord &record, int column, int byteLimit);
 
     int m_capacity;
     std::vector<ExchangeRecord> m_ring;

@@ -12,9 +12,11 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -33,10 +35,64 @@ QString share(quint64 n, quint64 of)
         .arg(QLocale().toString(100.0 * double(n) / double(of), 'f', 1));
 }
 
+// A label whose text stays is left alone: a new text lays the statistics grid out again.
+void setIfChanged(QLabel *label, const QString &text)
+{
+    if (label->text() != text)
+        label->setText(text);
+}
+
 QString millis(qint64 us)
 {
     return us < 0 ? QStringLiteral("—") : QLocale().toString(double(us) / 1000.0, 'f', 1);
 }
+
+// One line of text on the cell's colour, clipped at its edge. The style's own item painting
+// lays every text out twice to elide it, which at 25 new rows a second costs more than the rest
+// of the program.
+class PlainCellDelegate : public QStyledItemDelegate
+{
+public:
+    PlainCellDelegate(const QFontMetrics &fm, QObject *parent)
+        : QStyledItemDelegate(parent), m_narrowest(fm.horizontalAdvance(QLatin1Char(' ')))
+    {
+        for (QChar c : QStringLiteral(".il1"))
+            m_narrowest = qMax(1, qMin(m_narrowest, fm.horizontalAdvance(c)));
+    }
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        const bool selected = option.state & QStyle::State_Selected;
+        const QVariant background = index.data(Qt::BackgroundRole);
+        QColor text = option.palette.color(QPalette::Text);
+        if (selected) {
+            painter->fillRect(option.rect, option.palette.highlight());
+            text = option.palette.color(QPalette::HighlightedText);
+        } else if (background.isValid()) {
+            painter->fillRect(option.rect, background.value<QColor>());
+            text = index.data(Qt::ForegroundRole).value<QColor>();
+        }
+        const QVariant alignment = index.data(Qt::TextAlignmentRole);
+        const QRect inside = option.rect.adjusted(Margin, 0, -Margin, 0);
+        // Characters past the edge cost their layout all the same: a long hex cell keeps only
+        // what even the narrowest letters could show.
+        QString shown = index.data().toString();
+        const int fits = inside.width() / m_narrowest + 1;
+        if (shown.size() > fits)
+            shown.truncate(fits);
+        painter->setPen(text);
+        painter->drawText(
+            inside,
+            (alignment.isValid() ? alignment.toInt() : int(Qt::AlignLeft | Qt::AlignVCenter)) |
+                Qt::TextSingleLine,
+            shown);
+    }
+
+private:
+    static constexpr int Margin = 3;
+    int m_narrowest;
+};
 
 } // namespace
 
@@ -65,6 +121,7 @@ MonitorWindow::MonitorWindow(LinkStats &stats, UserMessages &messages, QWidget *
     m_filter.setSourceModel(&m_log);
     buildWindow();
 
+    // Rows keep reaching the ring while the window is closed, so reopening it shows the history.
     m_rowsTimer.setInterval(RowsIntervalMs);
     connect(&m_rowsTimer, &QTimer::timeout, this, &MonitorWindow::flushRows);
     m_rowsTimer.start();
@@ -79,7 +136,7 @@ QLabel *MonitorWindow::addFigure(QGridLayout *grid, const char *name, const QStr
     grid->addWidget(new QLabel(caption + QLatin1Char(':')), row, 2 * column);
     auto *value = new QLabel;
     value->setObjectName(QString::fromLatin1(name));
-    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    value->setTextFormat(Qt::PlainText);
     grid->addWidget(value, row, 2 * column + 1, 1, 2 * span - 1);
     return value;
 }
@@ -141,6 +198,7 @@ void MonitorWindow::buildWindow()
     m_table = new QTableView;
     m_table->setObjectName(QStringLiteral("tbl_exchanges"));
     m_table->setModel(&m_filter);
+    m_table->setItemDelegate(new PlainCellDelegate(m_table->fontMetrics(), m_table));
     m_table->setWordWrap(false);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -236,32 +294,34 @@ void MonitorWindow::refreshStats()
 void MonitorWindow::showFigures(const LinkFigures &f)
 {
     const QLocale locale;
-    m_exchanges->setText(QString::number(f.exchanges));
-    m_good->setText(share(f.good, f.exchanges));
-    m_badCrc->setText(share(f.badCrc, f.exchanges));
-    m_noReply->setText(share(f.noReply, f.exchanges));
-    m_short->setText(share(f.shortReply, f.exchanges));
+    setIfChanged(m_exchanges, QString::number(f.exchanges));
+    setIfChanged(m_good, share(f.good, f.exchanges));
+    setIfChanged(m_badCrc, share(f.badCrc, f.exchanges));
+    setIfChanged(m_noReply, share(f.noReply, f.exchanges));
+    setIfChanged(m_short, share(f.shortReply, f.exchanges));
     QStringList codes;
     for (const auto &[code, count] : f.exceptionsByCode)
         codes << QStringLiteral("код %1: %2").arg(code).arg(count);
-    m_exceptions->setText(
+    setIfChanged(
+        m_exceptions,
         codes.isEmpty()
             ? QString::number(f.exceptions)
             : QStringLiteral("%1 (%2)").arg(f.exceptions).arg(codes.join(QStringLiteral(", "))));
-    m_repeats->setText(QString::number(f.repeats));
-    m_failRun->setText(
-        QStringLiteral("%1 (сейчас %2)").arg(f.longestFailRun).arg(f.currentFailRun));
-    m_rate->setText(locale.toString(f.perSecond, 'f', 1));
-    m_replyTime->setText(f.timedReplies == 0
-                             ? QStringLiteral("—")
-                             : QStringLiteral("мин %1 / медиана %2 / 95 % %3 / макс %4")
-                                   .arg(millis(f.replyMinUs), millis(f.replyMedianUs),
-                                        millis(f.replyP95Us), millis(f.replyMaxUs)));
-    m_bytes->setText(QStringLiteral("%1 / %2").arg(f.bytesSent).arg(f.bytesReceived));
-    m_since->setText(f.exchanges == 0 ? QStringLiteral("—")
-                                      : QDateTime::fromMSecsSinceEpoch(f.sinceMsecs)
-                                                .toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) +
-                                            QStringLiteral(", COM%1").arg(f.port));
+    setIfChanged(m_repeats, QString::number(f.repeats));
+    setIfChanged(m_failRun,
+                 QStringLiteral("%1 (сейчас %2)").arg(f.longestFailRun).arg(f.currentFailRun));
+    setIfChanged(m_rate, locale.toString(f.perSecond, 'f', 1));
+    setIfChanged(m_replyTime, f.timedReplies == 0
+                                  ? QStringLiteral("—")
+                                  : QStringLiteral("мин %1 / медиана %2 / 95 % %3 / макс %4")
+                                        .arg(millis(f.replyMinUs), millis(f.replyMedianUs),
+                                             millis(f.replyP95Us), millis(f.replyMaxUs)));
+    setIfChanged(m_bytes, QStringLiteral("%1 / %2").arg(f.bytesSent).arg(f.bytesReceived));
+    setIfChanged(m_since, f.exchanges == 0
+                              ? QStringLiteral("—")
+                              : QDateTime::fromMSecsSinceEpoch(f.sinceMsecs)
+                                        .toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) +
+                                    QStringLiteral(", COM%1").arg(f.port));
 }
 
 void MonitorWindow::showEvent(QShowEvent *event)
@@ -303,7 +363,7 @@ bool MonitorWindow::saveTable(const QString &path)
     for (int row = 0; row < m_filter.rowCount(); ++row) {
         cells.clear();
         for (int c = 0; c < ExchangeLogModel::Columns; ++c)
-            cells << m_filter.index(row, c).data().toString();
+            cells << m_filter.index(row, c).data(ExchangeLogModel::FullTextRole).toString();
         text += cells.join(QLatin1Char('\t')).toUtf8() + '\n';
     }
 
