@@ -1,14 +1,12 @@
 #include "modbus/exchangecycle.h"
 #include "modbus/linkstats.h"
+#include "modbus/tracefile.h"
 
 #include "fakeseriallink.h"
 
 #include <QtTest>
 
-#include <memory>
-
 using namespace vortan;
-using vortan::test::FakeSerialLink;
 
 namespace
 {
@@ -22,41 +20,33 @@ QByteArray withCrc(QByteArray body)
 const QByteArray StatusPoll = QByteArray::fromHex("010407D00048F0B1");
 const QByteArray StatusReply = withCrc(QByteArray::fromHex("010490") + QByteArray(144, '\x11'));
 
-class QuietHost : public CycleHost
-{
-public:
+struct QuietHost : CycleHost {
     void setStatusText(const QString &) override {}
     void decodeReply() override {}
     int slaveAddress() const override { return 1; }
 };
 
-// Keeps every record the cycle reports.
-struct Recorder : ExchangeObserver {
-    QList<ExchangeRecord> records;
-    void exchanged(const ExchangeRecord &r) override { records.append(r); }
-};
-
-// The cycle on the in-memory line whose clock the test moves: the request leaves at the tick,
-// the reply's bytes arrive `replyUs` later.
-struct World {
+// The cycle on the in-memory line with a clock the test moves: the request leaves at the tick,
+// the reply's bytes arrive `replyUs` later, the next tick comes 40 ms after the last.
+struct World : ExchangeObserver {
     RequestQueue queue;
     RxBuffer rx;
-    FakeSerialLink link;
+    test::FakeSerialLink link;
     QuietHost host;
     StatusOnlyPoll poll;
     ExchangeCycle cycle{queue, rx, link, host, poll};
     LinkStats stats;
-    Recorder recorder;
+    QList<ExchangeRecord> records;
 
     World()
     {
         link.setOpen(true);
         link.clockUs = 0;
         cycle.addObserver(&stats);
-        cycle.addObserver(&recorder);
+        cycle.addObserver(this);
         cycle.ExchangeTick();
     }
-    // One 40 ms tick judging `reply`.
+    void exchanged(const ExchangeRecord &r) override { records.append(r); }
     const ExchangeRecord &tick(const QByteArray &reply, qint64 replyUs = 12000)
     {
         const qint64 sent = link.clockUs;
@@ -64,9 +54,20 @@ struct World {
         link.feed(reply);
         link.clockUs = sent + 40000;
         cycle.ExchangeTick();
-        return recorder.records.last();
+        return records.last();
     }
+    LinkFigures figures() const { return stats.figures(records.last().msecsSinceEpoch); }
 };
+
+ExchangeRecord polled(qint64 msecs, qint64 replyUs = -1)
+{
+    ExchangeRecord r;
+    r.msecsSinceEpoch = msecs;
+    r.request = StatusPoll;
+    r.port = 1;
+    r.replyTimeUs = replyUs;
+    return r;
+}
 
 } // namespace
 
@@ -75,7 +76,6 @@ class TestLinkStats : public QObject
     Q_OBJECT
 
 private slots:
-    // One exchange of each kind: what the record holds and which counter it lands in.
     void recordAndCounterOfEachVerdict_data()
     {
         QTest::addColumn<QByteArray>("reply");
@@ -89,7 +89,7 @@ private slots:
         QTest::newRow("two bytes") << QByteArray::fromHex("0104") << "short" << 3;
         QTest::newRow("exception 2")
             << withCrc(QByteArray::fromHex("018402")) << "exception:2" << 4;
-        QTest::newRow("300 bytes") << QByteArray(300, '\x7E') << "crc" << 1;
+        QTest::newRow("300 bytes, all kept") << QByteArray(300, '\x7E') << "crc" << 1;
     }
     void recordAndCounterOfEachVerdict()
     {
@@ -100,24 +100,20 @@ private slots:
         const ExchangeRecord r = w.tick(reply);
         QCOMPARE(r.request, StatusPoll);
         QCOMPARE(r.reply, reply);
-        QCOMPARE(r.bytesReceived, reply.size());
         QCOMPARE(VerdictWord(r.verdict, r.exceptionCode()), verdict);
-        QCOMPARE(r.replyTimeUs, reply.isEmpty() ? -1 : 12000);
-        QCOMPARE(r.port, 1);
+        QCOMPARE(r.replyTimeUs, qint64(reply.isEmpty() ? -1 : 12000));
 
-        const LinkFigures f = w.stats.figures(r.msecsSinceEpoch);
-        QCOMPARE(f.exchanges, 1u);
+        const LinkFigures f = w.figures();
         const quint64 counts[] = {f.good, f.badCrc, f.noReply, f.shortReply, f.exceptions};
         for (int i = 0; i < 5; ++i)
-            QCOMPARE(counts[i], quint64(i == counter ? 1 : 0));
+            QCOMPARE(counts[i], quint64(i == counter));
         QCOMPARE(f.exceptionsByCode.size(), counter == 4 ? 1 : 0);
-        QCOMPARE(f.bytesSent, quint64(StatusPoll.size()));
-        QCOMPARE(f.bytesReceived, quint64(reply.size()));
-        QCOMPARE(f.longestFailRun, quint64(counter >= 1 && counter <= 3 ? 1 : 0));
+        QCOMPARE(f.exchanges, quint64(1));
+        QCOMPARE(f.bytesSent + f.bytesReceived, quint64(StatusPoll.size() + reply.size()));
     }
 
     // Silence, a reply split over two ticks, then a whole one: three failures in a row, each
-    // a repeat of the poll, and the reply time of each part from the request sent before it.
+    // a repeat, and the reply time of each part from the request sent before it.
     void repeatsAndSplitReply()
     {
         World w;
@@ -126,82 +122,100 @@ private slots:
         w.tick(StatusReply.mid(70), 2000);
         w.tick(StatusReply, 15000);
         QList<bool> repeats;
-        QList<Verdict> verdicts;
-        for (const ExchangeRecord &r : std::as_const(w.recorder.records).mid(1)) {
+        for (const ExchangeRecord &r : std::as_const(w.records).mid(1))
             repeats << r.repeat;
-            verdicts << r.verdict;
-        }
         QCOMPARE(repeats, (QList<bool>{false, true, true, true}));
-        QCOMPARE(verdicts, (QList<Verdict>{Verdict::NoReply, Verdict::BadCrc, Verdict::BadCrc,
-                                           Verdict::Good}));
-        const LinkFigures f = w.stats.figures(w.recorder.records.last().msecsSinceEpoch);
-        QCOMPARE(f.repeats, 3u);
-        QCOMPARE(f.longestFailRun, 3u);
-        QCOMPARE(f.currentFailRun, 0u);
-        QCOMPARE(f.bytesReceived, quint64(2 * StatusReply.size()));
-        QCOMPARE(f.replyMinUs, 2000);
-        QCOMPARE(f.replyMaxUs, 15000);
+        const LinkFigures f = w.figures();
+        QCOMPARE(f.badCrc, quint64(2));
+        QCOMPARE(f.repeats, quint64(3));
+        QCOMPARE(f.longestFailRun, quint64(3));
+        QCOMPARE(f.currentFailRun, quint64(0));
+        QCOMPARE(f.replyMinUs, qint64(2000));
+        QCOMPARE(f.replyMaxUs, qint64(15000));
     }
 
-    // Median and 95th percentile within the 0.1 ms resolution; slower than 200 ms still counts.
-    void replyTimePercentiles()
+    // Median and 95 % within the 0.1 ms bins, slower than 200 ms still counted; the rate over
+    // the last 10 s at 25 exchanges per second; a fresh count on another port and on reset().
+    void replyTimesRateAndFreshCounts()
     {
         LinkStats stats;
-        ExchangeRecord r;
-        r.request = StatusPoll;
-        r.port = 1;
-        for (int ms = 100; ms >= 1; --ms) {
-            r.replyTimeUs = ms * 1000 + 37;
-            stats.exchanged(r);
-        }
-        LinkFigures f = stats.figures(0);
-        QCOMPARE(f.timedReplies, 100u);
-        QCOMPARE(f.replyMinUs, 1037);
-        QCOMPARE(f.replyMaxUs, 100037);
-        QVERIFY2(qAbs(f.replyMedianUs - 50037) <= LinkStats::BinUs,
-                 qPrintable(QString::number(f.replyMedianUs)));
-        QVERIFY2(qAbs(f.replyP95Us - 95037) <= LinkStats::BinUs,
-                 qPrintable(QString::number(f.replyP95Us)));
-        for (int i = 0; i < 20; ++i) {
-            r.replyTimeUs = 250000 + i;
-            stats.exchanged(r);
-        }
-        f = stats.figures(0);
-        QCOMPARE(f.replyP95Us, 250019);
-        QCOMPARE(f.replyMaxUs, 250019);
-    }
-
-    // 25 exchanges per second: the rate since the first exchange, then over the last 10 s,
-    // then nothing after 10 s of silence. Another port starts a fresh count, and so does reset().
-    void rateOverTenSecondsAndFreshCounts()
-    {
-        LinkStats stats;
-        ExchangeRecord r;
-        r.request = StatusPoll;
-        r.port = 1;
         const qint64 start = 1'700'000'000'000;
-        const auto run = [&](int from, int to) {
-            for (int i = from; i < to; ++i) {
-                r.msecsSinceEpoch = start + 40 * i;
-                stats.exchanged(r);
-            }
-        };
-        run(0, 50);
-        QVERIFY(qAbs(stats.figures(start + 2000).perSecond - 25.0) < 0.5);
-        run(50, 750);
-        const qint64 end = start + 30000;
-        QVERIFY(qAbs(stats.figures(end).perSecond - 25.0) < 0.2);
-        QCOMPARE(stats.figures(end + 10000).perSecond, 0.0);
-        QCOMPARE(stats.figures(end).sinceMsecs, start);
+        for (int i = 0; i < 750; ++i)
+            stats.exchanged(polled(start + 40 * i, i < 100 ? (100 - i) * 1000 + 37 : -1));
+        LinkFigures f = stats.figures(start + 2000);
+        QCOMPARE(f.replyMinUs, qint64(1037));
+        QVERIFY(qAbs(f.replyMedianUs - 50037) <= LinkStats::BinUs);
+        QVERIFY(qAbs(f.replyP95Us - 95037) <= LinkStats::BinUs);
+        f = stats.figures(start + 30000);
+        QVERIFY2(qAbs(f.perSecond - 25.0) < 0.2, qPrintable(QString::number(f.perSecond)));
+        QCOMPARE(stats.figures(start + 40000).perSecond, 0.0);
+        for (int i = 0; i < 20; ++i)
+            stats.exchanged(polled(start + 30000, 250000 + i));
+        QCOMPARE(stats.figures(0).replyP95Us, qint64(250019));
 
-        r.port = 2;
-        r.msecsSinceEpoch = end;
-        stats.exchanged(r);
-        QCOMPARE(stats.figures(end).exchanges, 1u);
-        QCOMPARE(stats.figures(end).port, 2);
+        ExchangeRecord other = polled(start + 31000);
+        other.port = 2;
+        stats.exchanged(other);
+        QCOMPARE(stats.figures(0).exchanges, quint64(1));
         stats.reset();
-        QCOMPARE(stats.figures(end).exchanges, 0u);
-        QCOMPARE(stats.figures(end).perSecond, 0.0);
+        QCOMPARE(stats.figures(0).exchanges, quint64(0));
+    }
+
+    // Lines go after what the file held, behind a column line, tab-separated for awk; they reach
+    // the file within about a second while exchanges keep coming.
+    void traceFileAppendsLines()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("trace.txt"));
+        QFile before(path);
+        QVERIFY(before.open(QIODevice::WriteOnly) && before.write("earlier\n") == 8);
+        before.close();
+        World w;
+        w.tick({});
+        const ExchangeRecord &r = w.tick(StatusReply.left(4), 1500);
+        const auto contents = [&path] {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        {
+            TraceFile trace(path);
+            QVERIFY(trace.open());
+            trace.exchanged(r);
+            QDeadlineTimer deadline(5000);
+            while (!contents().contains("repeat") && !deadline.hasExpired())
+                trace.exchanged(ExchangeRecord());
+            QVERIFY(contents().contains("repeat"));
+        }
+        const QList<QByteArray> lines = contents().split('\n');
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(0), QByteArray("earlier"));
+        QCOMPARE(lines.at(1), TraceHeader().toUtf8());
+        const QList<QByteArray> fields = lines.at(2).split('\t');
+        QCOMPARE(fields.mid(1), (QList<QByteArray>{"01 04 07 D0 00 48 F0 B1", "01 04 90 11", "crc",
+                                                   "1.500", "repeat"}));
+        QCOMPARE(QDateTime::fromString(fields.at(0), Qt::ISODateWithMs).toMSecsSinceEpoch(),
+                 r.msecsSinceEpoch);
+    }
+
+    // A file that cannot be opened, or one that fills up, is reported once, and later
+    // exchanges are taken without complaint.
+    void unwritableTraceReportedOnce_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("missing folder") << QStringLiteral("/nonexistent-folder/trace.txt");
+        QTest::newRow("full device") << QStringLiteral("/dev/full");
+    }
+    void unwritableTraceReportedOnce()
+    {
+        QFETCH(QString, path);
+        TraceFile trace(path);
+        QStringList reports;
+        trace.onFailure = [&reports](const QString &message) { reports << message; };
+        QVERIFY(!trace.open());
+        trace.exchanged(polled(0));
+        trace.flush();
+        QVERIFY(!trace.open());
+        QCOMPARE(reports, QStringList{"Файл трассировки " + path + " не записывается"});
     }
 };
 
