@@ -1,4 +1,8 @@
 #include "modbus/exchangecycle.h"
+#include "modbus/linkstats.h"
+#include "modbus/tracefile.h"
+
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -41,6 +45,7 @@ public:
         return quint8(pending->at(position++));
     }
     void write(const QByteArray &) override { ++framesWritten; }
+    LinkTiming timing() const override { return {1000, 14000}; }
 
     void arrive(const QByteArray &reply)
     {
@@ -96,6 +101,64 @@ void BM_ExchangeTickStatusReply(benchmark::State &state)
         state.SkipWithError("the reply was not accepted");
 }
 BENCHMARK(BM_ExchangeTickStatusReply);
+
+// What a tick costs with the link diagnostics watching: 0 builds the exchange record only, 1 adds
+// the link statistics (as the program always runs), 2 also the frame trace to a file.
+class NullObserver : public ExchangeObserver
+{
+public:
+    void exchanged(const ExchangeRecord &record) override
+    {
+        benchmark::DoNotOptimize(record.reply.data());
+    }
+};
+
+void BM_ExchangeTickObserved(benchmark::State &state)
+{
+    const QByteArray reply = statusReply();
+    auto queue = std::make_unique<RequestQueue>();
+    RxBuffer rx;
+    ReplayLink link;
+    QuietHost host;
+    AlternatingPoll poll([] { return ControlState{}; });
+    ExchangeCycle cycle(*queue, rx, link, host, poll);
+    NullObserver record;
+    LinkStats stats;
+    QTemporaryDir dir;
+    TraceFile trace(dir.filePath(QStringLiteral("trace.txt")));
+    cycle.addObserver(&record);
+    if (state.range(0) >= 1)
+        cycle.addObserver(&stats);
+    if (state.range(0) >= 2 && trace.open())
+        cycle.addObserver(&trace);
+    cycle.ExchangeTick();
+    for (auto _ : state) {
+        link.arrive(reply);
+        cycle.ExchangeTick();
+    }
+    if (state.range(0) >= 1 && stats.figures(0).good == 0)
+        state.SkipWithError("the statistics saw no good reply");
+}
+BENCHMARK(BM_ExchangeTickObserved)->Arg(0)->Arg(1)->Arg(2);
+
+// The window's twice-a-second read of the statistics after a long run.
+void BM_LinkFigures(benchmark::State &state)
+{
+    LinkStats stats;
+    ExchangeRecord r;
+    r.request = QByteArray(8, '\x01');
+    r.port = 1;
+    for (int i = 0; i < 100000; ++i) {
+        r.msecsSinceEpoch = 40 * i;
+        r.replyTimeUs = 12000 + (i * 37) % 9000;
+        stats.exchanged(r);
+    }
+    for (auto _ : state) {
+        LinkFigures f = stats.figures(r.msecsSinceEpoch);
+        benchmark::DoNotOptimize(f.replyP95Us);
+    }
+}
+BENCHMARK(BM_LinkFigures);
 
 } // namespace
 

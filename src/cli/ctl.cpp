@@ -5,6 +5,8 @@
 #include "format/formatting.h"
 #include "modbus/linksession.h"
 #include "modbus/qserialportlink.h"
+#include "modbus/tracefile.h"
+#include "status/statussnapshot.h"
 #include "params/paramfiles.h"
 #include "params/paramset.h"
 #include "params/requesttext.h"
@@ -94,7 +96,7 @@ public:
     explicit TracePrinter(QTextStream &err) : m_err(err) {}
     void exchanged(const ExchangeRecord &record) override
     {
-        if (!record.request.isEmpty())
+        if (!record.idle())
             m_err << TraceLine(record) << '\n' << Qt::flush;
     }
 
@@ -207,6 +209,7 @@ private:
     std::unique_ptr<QSerialPortLink> m_link;
     std::unique_ptr<LinkSession> m_session;
     std::unique_ptr<TracePrinter> m_trace;
+    std::unique_ptr<TraceFile> m_traceFile;
 };
 
 QString Command::portLabel() const
@@ -276,6 +279,14 @@ int Command::openPort()
     if (m_o.verbose) {
         m_trace = std::make_unique<TracePrinter>(m_err);
         m_session->cycle().addObserver(m_trace.get());
+    }
+    if (!m_o.trace.isEmpty()) {
+        m_traceFile = std::make_unique<TraceFile>(m_o.trace);
+        m_traceFile->onFailure = [this](const QString &message) {
+            m_err << message << "; обмен продолжается без неё.\n" << Qt::flush;
+        };
+        if (m_traceFile->open())
+            m_session->cycle().addObserver(m_traceFile.get());
     }
     return Done;
 }

@@ -24,6 +24,7 @@ struct Options {
     QString output;     // backup -o (a file, "-", or a folder with --all); record -o
     QString port;       // --port as typed; empty: the configuration file's port
     QString programDir; // configfile::locate finds the configuration file from here
+    QString trace;      // --trace: the frame trace file; empty: none
     int address = 1;
     int retries = -1; // repeats after the first try; -1: about one second's worth
     int from = 1;

@@ -116,8 +116,12 @@ int main(int argc, char *argv[])
                                    QStringLiteral("Без сообщений о ходе работы."));
     const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")},
                                      QStringLiteral("Печатать каждый обмен на stderr."));
-    parser.addOptions(
-        {version, port, address, retries, output, all, dryRun, json, from, to, quiet, verbose});
+    const QCommandLineOption trace(
+        QStringLiteral("trace"),
+        QStringLiteral("Дописывать каждый обмен строкой в этот файл (как -v)."),
+        QStringLiteral("файл"));
+    parser.addOptions({version, port, address, retries, output, all, dryRun, json, from, to, quiet,
+                       verbose, trace});
     parser.addOption(duration);
     if (!parser.parse(QCoreApplication::arguments())) {
         err << parser.errorText() << "\nСправка: vortanctl --help\n";
@@ -144,6 +148,7 @@ int main(int argc, char *argv[])
     o.json = parser.isSet(json);
     o.quiet = parser.isSet(quiet);
     o.verbose = parser.isSet(verbose);
+    o.trace = parser.value(trace);
     o.progress = ::isatty(STDERR_FILENO) == 1;
 
     if (o.command.isEmpty() || positional.size() > 2) {

@@ -23,6 +23,9 @@ public:
     QList<int> openedPorts; // every successful open, in order
     // Bytes that reach the port one at a time while the receiver is reading (one per byte read).
     QByteArray arrivingWhileRead;
+    // A scripted clock in microseconds: while set (>= 0), write() and feed() stamp the timing
+    // with it, as the real port does when bytes cross the driver.
+    qint64 clockUs = -1;
 
     void selectPort(int n) override { m_port = n; }
     int selectedPort() const override { return m_port; }
@@ -55,15 +58,21 @@ public:
     }
     void write(const QByteArray &frame) override
     {
-        if (m_open)
-            written.append(frame);
+        if (!m_open)
+            return;
+        written.append(frame);
+        if (clockUs >= 0)
+            m_timing.requestSentUs = clockUs;
     }
+    LinkTiming timing() const override { return m_timing; }
 
     // Bytes that the controller "sent"; they wait until the next tick drains them.
     void feed(const QByteArray &bytes)
     {
         for (char c : bytes)
             m_rx.push_back(quint8(c));
+        if (clockUs >= 0 && !bytes.isEmpty())
+            m_timing.lastArrivalUs = clockUs;
     }
     void setOpen(bool open) { m_open = open; }
 
@@ -71,6 +80,7 @@ private:
     int m_port = 1;
     bool m_open = false;
     std::deque<quint8> m_rx;
+    LinkTiming m_timing;
 };
 
 } // namespace vortan::test

@@ -27,6 +27,7 @@ public:
         m_frames.append(frame);
         m_line.write(frame);
     }
+    LinkTiming timing() const override { return m_line.timing(); }
 
     // Function code of the frame written `back` frames before the last one; -1 when none.
     int functionSent(int back = 0) const

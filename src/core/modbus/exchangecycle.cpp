@@ -44,14 +44,18 @@ void ExchangeCycle::removeObserver(ExchangeObserver *observer)
 
 void ExchangeCycle::ExchangeTick()
 {
+    const bool recording = !m_observers.empty();
     m_rx.count = 0;
-    for (int drained = 0; drained < MaxBytesDrainedPerTick && m_link.bytesWaiting() > 0;
-         ++drained) {
+    m_replyOverflow.clear();
+    int received = 0;
+    for (; received < MaxBytesDrainedPerTick && m_link.bytesWaiting() > 0; ++received) {
         const int b = m_link.readByte();
         if (b < 0)
             break;
         if (m_rx.count < RxBuffer::MaxCount)
             m_rx.bytes[size_t(m_rx.count++)] = quint8(b);
+        else if (recording && received < ExchangeRecord::MaxReplyBytes)
+            m_replyOverflow.append(char(b));
     }
 
     Verdict verdict = Verdict::NoReply;
@@ -68,20 +72,32 @@ void ExchangeCycle::ExchangeTick()
         m_host.decodeReply();
     }
 
-    if (!m_observers.empty()) {
-        ExchangeRecord record;
-        record.msecsSinceEpoch = QDateTime::currentMSecsSinceEpoch();
-        record.request = m_txFrame;
-        record.reply = QByteArray(reinterpret_cast<const char *>(m_rx.bytes.data()), m_rx.count);
-        record.verdict = verdict;
-        record.repeat = m_previousFailed && !m_txFrame.isEmpty() && m_txFrame == m_previousTx;
-        record.queueDepth = m_queue.waiting();
-        for (ExchangeObserver *observer : m_observers)
-            observer->exchanged(record);
-    }
+    if (recording)
+        report(verdict, received);
     if (!m_txFrame.isEmpty())
         m_previousFailed = verdict != Verdict::Good && verdict != Verdict::Exception;
     SendNextRequest();
+}
+
+void ExchangeCycle::report(Verdict verdict, int received)
+{
+    ExchangeRecord record;
+    record.msecsSinceEpoch = QDateTime::currentMSecsSinceEpoch();
+    record.request = m_txFrame;
+    record.reply = QByteArray(reinterpret_cast<const char *>(m_rx.bytes.data()), m_rx.count);
+    record.reply += m_replyOverflow;
+    record.bytesReceived = received;
+    record.verdict = verdict;
+    record.repeat = m_previousFailed && !m_txFrame.isEmpty() && m_txFrame == m_previousTx;
+    record.queueDepth = m_queue.waiting();
+    record.port = m_link.selectedPort();
+    if (received > 0 && !m_txFrame.isEmpty()) {
+        const LinkTiming t = m_link.timing();
+        if (t.requestSentUs >= 0 && t.lastArrivalUs >= t.requestSentUs)
+            record.replyTimeUs = t.lastArrivalUs - t.requestSentUs;
+    }
+    for (ExchangeObserver *observer : m_observers)
+        observer->exchanged(record);
 }
 
 void ExchangeCycle::SendNextRequest()

@@ -46,6 +46,8 @@ public:
     const QByteArray &lastFrame() const { return m_txFrame; }
 
 private:
+    void report(Verdict verdict, int received);
+
     RequestQueue &m_queue;
     RxBuffer &m_rx;
     SerialLink &m_link;
@@ -53,8 +55,9 @@ private:
     PollPolicy &m_policy;
     std::vector<ExchangeObserver *> m_observers;
     bool m_addressWarned = false;
-    QByteArray m_txFrame;    // sent this tick (empty: nothing went out)
-    QByteArray m_previousTx; // the request before it, to tell a repeat
+    QByteArray m_txFrame;       // sent this tick (empty: nothing went out)
+    QByteArray m_previousTx;    // the request before it, to tell a repeat
+    QByteArray m_replyOverflow; // bytes beyond the receive buffer, kept for observers only
     bool m_previousFailed = false;
 };
 

@@ -45,9 +45,12 @@ QSerialPortLink::QSerialPortLink(DeviceOf deviceOf, QObject *parent)
     : QObject(parent), m_deviceOf(std::move(deviceOf)), m_serial(this)
 {
     m_serial.setReadBufferSize(ReadBufferBytes);
+    m_clock.start();
     m_reopenTimer.setInterval(ReopenIntervalMs);
     connect(&m_reopenTimer, &QTimer::timeout, this, &QSerialPortLink::tryReopen);
     connect(&m_serial, &QSerialPort::errorOccurred, this, &QSerialPortLink::onError);
+    connect(&m_serial, &QSerialPort::readyRead, this, &QSerialPortLink::stampArrival);
+    connect(&m_serial, &QSerialPort::bytesWritten, this, &QSerialPortLink::stampSent);
 }
 
 QSerialPortLink::~QSerialPortLink()
@@ -147,10 +150,26 @@ void QSerialPortLink::write(const QByteArray &frame)
     settleLoss();
     if (!isOpen())
         return;
+    m_timing.requestSentUs = -1;
+    m_sending = true;
     m_serial.write(frame);
     // Hand the bytes to the driver now rather than on the next event loop turn; never waits.
     m_serial.waitForBytesWritten(0);
+    stampSent();
     settleLoss();
+}
+
+void QSerialPortLink::stampSent()
+{
+    if (m_sending && m_serial.bytesToWrite() == 0) {
+        m_sending = false;
+        m_timing.requestSentUs = m_clock.nsecsElapsed() / 1000;
+    }
+}
+
+void QSerialPortLink::stampArrival()
+{
+    m_timing.lastArrivalUs = m_clock.nsecsElapsed() / 1000;
 }
 
 bool QSerialPortLink::deviceGone() const

@@ -2,6 +2,7 @@
 
 #include "modbus/seriallink.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QTimer>
@@ -35,6 +36,7 @@ public:
     int bytesWaiting() override;
     int readByte() override;
     void write(const QByteArray &frame) override;
+    LinkTiming timing() const override { return m_timing; }
 
     // True while the link waits for a vanished device to come back.
     bool isReopening() const { return m_reopenTimer.isActive(); }
@@ -51,6 +53,8 @@ private:
     bool deviceGone() const;
     void settleLoss();
     void tryReopen();
+    void stampSent();
+    void stampArrival();
 
     DeviceOf m_deviceOf;
     // A child of the link, so a test can reach it and raise its error notification.
@@ -61,6 +65,9 @@ private:
     QString m_openedPath;
     int m_port = 1;
     bool m_lost = false;
+    QElapsedTimer m_clock;
+    LinkTiming m_timing;
+    bool m_sending = false; // a request's bytes are still on their way to the driver
 };
 
 } // namespace vortan

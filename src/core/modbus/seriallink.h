@@ -10,6 +10,13 @@ namespace vortan
 // member of the device's group); Unavailable: anything else (no such device, no port).
 enum class OpenResult { Ok, InUse, Unavailable, Forbidden };
 
+// When the bytes of the current exchange crossed the driver, on one monotonic clock in
+// microseconds; -1 where the link cannot tell.
+struct LinkTiming {
+    qint64 requestSentUs = -1; // the last byte of the latest request was handed to the driver
+    qint64 lastArrivalUs = -1; // the latest received bytes came in from the driver
+};
+
 // The serial line to the controller (115200 8E1), as the exchange cycle and the port dialog see
 // it. Ports are numbered as the user knows them ("COM" n).
 class SerialLink
@@ -24,6 +31,9 @@ public:
     virtual int bytesWaiting() = 0;                  // 0 on a closed port
     virtual int readByte() = 0;                      // next waiting byte 0..255; -1 when none
     virtual void write(const QByteArray &frame) = 0; // queues and returns at once
+    // Stamps taken as bytes move, not at the tick, so a reply time does not depend on when the
+    // 40 ms tick happens to drain the line.
+    virtual LinkTiming timing() const { return {}; }
 };
 
 } // namespace vortan

@@ -3,6 +3,7 @@
 
 #include "config/usermessage.h"
 #include "modbus/qserialportlink.h"
+#include "modbus/tracefile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -58,6 +59,8 @@ Application::Application(const StartupOptions &options, std::unique_ptr<QSerialP
     connect(&m_window, &MainWindow::paramsRequested, this, &Application::openParamWindow);
     connect(&m_window, &MainWindow::portSettingsRequested, this, &Application::openPortSettings);
     connect(&m_window, &MainWindow::trendsRequested, this, &Application::openTrendWindow);
+    connect(&m_window, &MainWindow::monitorRequested, this, &Application::openMonitorWindow);
+    m_cycle.addObserver(&m_linkStats);
     connect(&m_window, &MainWindow::commandClicked, this, &Application::sendCommand);
     m_window.installEventFilter(this);
 }
@@ -66,6 +69,8 @@ Application::~Application()
 {
     m_timer1.stop();
     m_window.removeEventFilter(this);
+    m_cycle.removeObserver(m_monitorWindow);
+    m_cycle.removeObserver(m_trace.get());
 }
 
 QString Application::portFailureText(int port, OpenResult result)
@@ -100,6 +105,9 @@ bool Application::start(bool startTimer)
         openTrendWindow();
     if (!m_options.recordPath.isEmpty())
         startRecording(m_options.recordPath);
+    startTrace();
+    if (m_options.openMonitor)
+        openMonitorWindow();
     if (startTimer)
         m_timer1.start();
     qCInfo(lcStartup) << "started in" << m_sinceStart.elapsed() << "ms, port" << m_portNumber
@@ -212,6 +220,27 @@ void Application::recordingFailed()
         m_messages.ask(parent, QMessageBox::Warning, QStringLiteral("Запись"), text,
                        QMessageBox::Ok);
     });
+}
+
+void Application::openMonitorWindow()
+{
+    if (!m_monitorWindow) {
+        m_monitorWindow = new MonitorWindow(m_linkStats, m_messages, &m_window);
+        m_cycle.addObserver(m_monitorWindow);
+    }
+    m_monitorWindow->show();
+    m_monitorWindow->raise();
+    m_monitorWindow->activateWindow();
+}
+
+void Application::startTrace()
+{
+    if (m_options.tracePath.isEmpty() || m_trace)
+        return;
+    m_trace = std::make_unique<TraceFile>(m_options.tracePath);
+    m_trace->onFailure = [this](const QString &message) { showNote(QLatin1Char(' ') + message); };
+    if (m_trace->open())
+        m_cycle.addObserver(m_trace.get());
 }
 
 void Application::sendCommand(int index, const QString &tag)

@@ -3,8 +3,10 @@
 #include "config/appconfig.h"
 #include "config/portdialog.h"
 #include "config/portmap.h"
+#include "diagnostics/monitorwindow.h"
 #include "modbus/exchangecycle.h"
 #include "modbus/frames.h"
+#include "modbus/linkstats.h"
 #include "modbus/pollpolicy.h"
 #include "modbus/requestqueue.h"
 #include "monitor/statusmonitor.h"
@@ -28,6 +30,7 @@ namespace vortan
 
 class QSerialPortLink;
 class SerialLink;
+class TraceFile;
 class UserMessages;
 
 struct StartupOptions {
@@ -36,6 +39,8 @@ struct StartupOptions {
 
     bool showTrends = false; // --trends: the trend window opens with the main window
     QString recordPath;      // --record: the status is recorded to this file from the start
+    QString tracePath;  // --trace: the frame trace file; empty: no trace
+    bool openMonitor = false; // --monitor: "Монитор обмена" opens with the main window
 };
 
 // The program's world: the main window, the serial line, the request queue and the 40 ms
@@ -65,6 +70,9 @@ public:
     // The trend window: modeless, built once, owned by the main window.
     void openTrendWindow();
     bool startRecording(const QString &path);
+    // "Монитор обмена": modeless, built at its first opening and kept (hidden) when closed, so
+    // its table keeps the history.
+    void openMonitorWindow();
     void sendCommand(int index, const QString &tag);
     // A note kept on the status line for about 2 s behind the link verdict.
     void showNote(const QString &note);
@@ -79,6 +87,8 @@ public:
     AppConfig &config() { return m_config; }
     PortDialog *portDialog() const { return m_portDialog; }
     ParamWindow *paramWindow() const { return m_paramWindow; }
+    MonitorWindow *monitorWindow() const { return m_monitorWindow; }
+    LinkStats &linkStats() { return m_linkStats; }
     ParamSet &paramSet() { return m_paramSet; }
     TrendWindow *trendWindow() const { return m_trendWindow; }
     const TrendHistory &history() const { return m_history; }
@@ -108,6 +118,7 @@ private:
     PortDialog *createPortDialog();
     void statusDecoded(const StatusSnapshot &snapshot);
     void recordingFailed();
+    void startTrace();
 
     StartupOptions m_options;
     PortMap m_portMap;
@@ -125,10 +136,13 @@ private:
     ParamSet m_paramSet;
     AlternatingPoll m_poll;
     ExchangeCycle m_cycle;
+    LinkStats m_linkStats;
+    std::unique_ptr<TraceFile> m_trace;
     QTimer m_timer1;
     QPointer<PortDialog> m_portDialog;
     QPointer<ParamWindow> m_paramWindow;
     QPointer<TrendWindow> m_trendWindow;
+    QPointer<MonitorWindow> m_monitorWindow;
     QElapsedTimer m_sinceStart;
     QString m_note;
     int m_noteTicks = 0;

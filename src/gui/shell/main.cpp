@@ -169,6 +169,13 @@ Arguments parseArguments(int argc, char *argv[])
         QStringLiteral("Демонстрация: запустить симулятор контроллера vortan-sim из папки "
                        "программы и работать с ним вместо порта (симулятор останавливается "
                        "вместе с программой)."));
+    const QCommandLineOption traceOption(
+        QStringLiteral("trace"),
+        QStringLiteral("Дописывать каждый обмен с контроллером строкой в этот файл (время, "
+                       "запрос, ответ, итог, время ответа)."),
+        QStringLiteral("файл"));
+    const QCommandLineOption monitorOption(QStringLiteral("monitor"),
+                                           QStringLiteral("Открыть «Монитор обмена» при запуске."));
     const QCommandLineOption trendsOption(
         QStringLiteral("trends"), QStringLiteral("Открыть окно «Тренды» вместе с главным окном."));
     const QCommandLineOption recordOption(
@@ -179,6 +186,8 @@ Arguments parseArguments(int argc, char *argv[])
     parser.addOption(demoOption);
     parser.addOption(trendsOption);
     parser.addOption(recordOption);
+    parser.addOption(traceOption);
+    parser.addOption(monitorOption);
     parser.process(ours);
 
     result.options.programDir = programDir;
@@ -189,6 +198,8 @@ Arguments parseArguments(int argc, char *argv[])
     result.options.showTrends = parser.isSet(trendsOption);
     if (parser.isSet(recordOption))
         result.options.recordPath = QFileInfo(parser.value(recordOption)).absoluteFilePath();
+    result.options.tracePath = parser.value(traceOption);
+    result.options.openMonitor = parser.isSet(monitorOption);
     return result;
 }
 

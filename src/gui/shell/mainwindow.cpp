@@ -234,6 +234,9 @@ void MainWindow::buildMenu()
     settings->setObjectName(QStringLiteral("mnu_settings"));
     connect(settings, &QAction::triggered, this, &MainWindow::portSettingsRequested);
 
+    QAction *monitor = menuBar()->addAction(QStringLiteral("&Монитор обмена"));
+    monitor->setObjectName(QStringLiteral("mnu_monitor"));
+    connect(monitor, &QAction::triggered, this, &MainWindow::monitorRequested);
     QAction *trends = menuBar()->addAction(QStringLiteral("&Тренды"));
     trends->setObjectName(QStringLiteral("mnu_trends"));
     connect(trends, &QAction::triggered, this, &MainWindow::trendsRequested);

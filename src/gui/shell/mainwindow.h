@@ -48,6 +48,7 @@ public:
 signals:
     void paramsRequested();
     void portSettingsRequested();
+    void monitorRequested();
     void trendsRequested();
     void commandClicked(int index, const QString &tag);
 

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "modbus/exchangerecord.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QString>
+
+#include <functional>
+
+namespace vortan
+{
+
+// The frame trace (--trace FILE): one TraceLine per exchange appended to the file, written out
+// at least once a second so a crash loses little and `tail -f` follows the line. A file that
+// cannot be written is reported once through onFailure and tracing stops; the exchange with the
+// controller goes on either way.
+class TraceFile : public ExchangeObserver
+{
+public:
+    static constexpr int FlushIntervalMs = 1000;
+
+    explicit TraceFile(const QString &path);
+    ~TraceFile() override;
+
+    // Opens the file for appending and writes the column line; false when it cannot be written.
+    bool open();
+    void exchanged(const ExchangeRecord &record) override;
+    // Hands what is buffered to the system.
+    void flush();
+
+    bool isWriting() const { return m_file.isOpen(); }
+    QString path() const { return m_file.fileName(); }
+    // The one message of a failure: "Файл трассировки … не записывается".
+    QString failureText() const;
+
+    std::function<void(const QString &message)> onFailure;
+
+private:
+    void fail();
+
+    QFile m_file;
+    QByteArray m_pending;
+    QElapsedTimer m_sinceFlush;
+    bool m_failed = false;
+};
+
+} // namespace vortan

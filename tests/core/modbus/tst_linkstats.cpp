@@ -1,0 +1,223 @@
+#include "modbus/exchangecycle.h"
+#include "modbus/linkstats.h"
+#include "modbus/tracefile.h"
+
+#include "fakeseriallink.h"
+
+#include <QtTest>
+
+using namespace vortan;
+
+namespace
+{
+
+QByteArray withCrc(QByteArray body)
+{
+    const quint16 crc = Crc16Modbus(body);
+    return body.append(char(crc & 0xFF)).append(char(crc >> 8));
+}
+
+const QByteArray StatusPoll = QByteArray::fromHex("010407D00048F0B1");
+const QByteArray StatusReply = withCrc(QByteArray::fromHex("010490") + QByteArray(144, '\x11'));
+
+struct QuietHost : CycleHost {
+    void setStatusText(const QString &) override {}
+    void decodeReply() override {}
+    int slaveAddress() const override { return 1; }
+};
+
+// The cycle on the in-memory line with a clock the test moves: the request leaves at the tick,
+// the reply's bytes arrive `replyUs` later, the next tick comes 40 ms after the last.
+struct World : ExchangeObserver {
+    RequestQueue queue;
+    RxBuffer rx;
+    test::FakeSerialLink link;
+    QuietHost host;
+    StatusOnlyPoll poll;
+    ExchangeCycle cycle{queue, rx, link, host, poll};
+    LinkStats stats;
+    QList<ExchangeRecord> records;
+
+    World()
+    {
+        link.setOpen(true);
+        link.clockUs = 0;
+        cycle.addObserver(&stats);
+        cycle.addObserver(this);
+        cycle.ExchangeTick();
+    }
+    void exchanged(const ExchangeRecord &r) override { records.append(r); }
+    const ExchangeRecord &tick(const QByteArray &reply, qint64 replyUs = 12000)
+    {
+        const qint64 sent = link.clockUs;
+        link.clockUs = sent + replyUs;
+        link.feed(reply);
+        link.clockUs = sent + 40000;
+        cycle.ExchangeTick();
+        return records.last();
+    }
+    LinkFigures figures() const { return stats.figures(records.last().msecsSinceEpoch); }
+};
+
+ExchangeRecord polled(qint64 msecs, qint64 replyUs = -1)
+{
+    ExchangeRecord r;
+    r.msecsSinceEpoch = msecs;
+    r.request = StatusPoll;
+    r.port = 1;
+    r.replyTimeUs = replyUs;
+    return r;
+}
+
+} // namespace
+
+class TestLinkStats : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void recordAndCounterOfEachVerdict_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("verdict");
+        QTest::addColumn<int>("counter"); // 0 good, 1 crc, 2 no reply, 3 short, 4 exception
+        QByteArray corrupted = StatusReply;
+        corrupted[5] = char(corrupted[5] ^ 0x40);
+        QTest::newRow("good") << StatusReply << "good" << 0;
+        QTest::newRow("CRC mismatch") << corrupted << "crc" << 1;
+        QTest::newRow("silence") << QByteArray() << "noreply" << 2;
+        QTest::newRow("two bytes") << QByteArray::fromHex("0104") << "short" << 3;
+        QTest::newRow("exception 2")
+            << withCrc(QByteArray::fromHex("018402")) << "exception:2" << 4;
+        QTest::newRow("300 bytes, all kept") << QByteArray(300, '\x7E') << "crc" << 1;
+    }
+    void recordAndCounterOfEachVerdict()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, verdict);
+        QFETCH(int, counter);
+        World w;
+        const ExchangeRecord r = w.tick(reply);
+        QCOMPARE(r.request, StatusPoll);
+        QCOMPARE(r.reply, reply);
+        QCOMPARE(VerdictWord(r.verdict, r.exceptionCode()), verdict);
+        QCOMPARE(r.replyTimeUs, qint64(reply.isEmpty() ? -1 : 12000));
+
+        const LinkFigures f = w.figures();
+        const quint64 counts[] = {f.good, f.badCrc, f.noReply, f.shortReply, f.exceptions};
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(counts[i], quint64(i == counter));
+        QCOMPARE(f.exceptionsByCode.size(), counter == 4 ? 1 : 0);
+        QCOMPARE(f.exchanges, quint64(1));
+        QCOMPARE(f.bytesSent + f.bytesReceived, quint64(StatusPoll.size() + reply.size()));
+    }
+
+    // Silence, a reply split over two ticks, then a whole one: three failures in a row, each
+    // a repeat, and the reply time of each part from the request sent before it.
+    void repeatsAndSplitReply()
+    {
+        World w;
+        w.tick({});
+        w.tick(StatusReply.left(70), 8000);
+        w.tick(StatusReply.mid(70), 2000);
+        w.tick(StatusReply, 15000);
+        QList<bool> repeats;
+        for (const ExchangeRecord &r : std::as_const(w.records).mid(1))
+            repeats << r.repeat;
+        QCOMPARE(repeats, (QList<bool>{false, true, true, true}));
+        const LinkFigures f = w.figures();
+        QCOMPARE(f.badCrc, quint64(2));
+        QCOMPARE(f.repeats, quint64(3));
+        QCOMPARE(f.longestFailRun, quint64(3));
+        QCOMPARE(f.currentFailRun, quint64(0));
+        QCOMPARE(f.replyMinUs, qint64(2000));
+        QCOMPARE(f.replyMaxUs, qint64(15000));
+    }
+
+    // Median and 95 % within the 0.1 ms bins, slower than 200 ms still counted; the rate over
+    // the last 10 s at 25 exchanges per second; a fresh count on another port and on reset().
+    void replyTimesRateAndFreshCounts()
+    {
+        LinkStats stats;
+        const qint64 start = 1'700'000'000'000;
+        for (int i = 0; i < 750; ++i)
+            stats.exchanged(polled(start + 40 * i, i < 100 ? (100 - i) * 1000 + 37 : -1));
+        LinkFigures f = stats.figures(start + 2000);
+        QCOMPARE(f.replyMinUs, qint64(1037));
+        QVERIFY(qAbs(f.replyMedianUs - 50037) <= LinkStats::BinUs);
+        QVERIFY(qAbs(f.replyP95Us - 95037) <= LinkStats::BinUs);
+        f = stats.figures(start + 30000);
+        QVERIFY2(qAbs(f.perSecond - 25.0) < 0.2, qPrintable(QString::number(f.perSecond)));
+        QCOMPARE(stats.figures(start + 40000).perSecond, 0.0);
+        for (int i = 0; i < 20; ++i)
+            stats.exchanged(polled(start + 30000, 250000 + i));
+        QCOMPARE(stats.figures(0).replyP95Us, qint64(250019));
+
+        ExchangeRecord other = polled(start + 31000);
+        other.port = 2;
+        stats.exchanged(other);
+        QCOMPARE(stats.figures(0).exchanges, quint64(1));
+        stats.reset();
+        QCOMPARE(stats.figures(0).exchanges, quint64(0));
+    }
+
+    // Lines go after what the file held, behind a column line, tab-separated for awk; they reach
+    // the file within about a second while exchanges keep coming.
+    void traceFileAppendsLines()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("trace.txt"));
+        QFile before(path);
+        QVERIFY(before.open(QIODevice::WriteOnly) && before.write("earlier\n") == 8);
+        before.close();
+        World w;
+        w.tick({});
+        const ExchangeRecord &r = w.tick(StatusReply.left(4), 1500);
+        const auto contents = [&path] {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        {
+            TraceFile trace(path);
+            QVERIFY(trace.open());
+            trace.exchanged(r);
+            QDeadlineTimer deadline(5000);
+            while (!contents().contains("repeat") && !deadline.hasExpired())
+                trace.exchanged(ExchangeRecord());
+            QVERIFY(contents().contains("repeat"));
+        }
+        const QList<QByteArray> lines = contents().split('\n');
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(0), QByteArray("earlier"));
+        QCOMPARE(lines.at(1), TraceHeader().toUtf8());
+        const QList<QByteArray> fields = lines.at(2).split('\t');
+        QCOMPARE(fields.mid(1), (QList<QByteArray>{"01 04 07 D0 00 48 F0 B1", "01 04 90 11", "crc",
+                                                   "1.500", "repeat"}));
+        QCOMPARE(QDateTime::fromString(fields.at(0), Qt::ISODateWithMs).toMSecsSinceEpoch(),
+                 r.msecsSinceEpoch);
+    }
+
+    // A file that cannot be opened, or one that fills up, is reported once, and later
+    // exchanges are taken without complaint.
+    void unwritableTraceReportedOnce_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("missing folder") << QStringLiteral("/nonexistent-folder/trace.txt");
+        QTest::newRow("full device") << QStringLiteral("/dev/full");
+    }
+    void unwritableTraceReportedOnce()
+    {
+        QFETCH(QString, path);
+        TraceFile trace(path);
+        QStringList reports;
+        trace.onFailure = [&reports](const QString &message) { reports << message; };
+        QVERIFY(!trace.open());
+        trace.exchanged(polled(0));
+        trace.flush();
+        QVERIFY(!trace.open());
+        QCOMPARE(reports, QStringList{"Файл трассировки " + path + " не записывается"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLinkStats)
+#include "tst_linkstats.moc"
