@@ -2,6 +2,7 @@
 #include "diagnostics/monitorwindow.h"
 #include "modbus/frames.h"
 #include "modbus/linkstats.h"
+#include "windowbenchmain.h"
 
 #include <QApplication>
 
@@ -92,13 +93,5 @@ BENCHMARK(BM_MonitorTakesExchange);
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return vortan::bench::RunWindowBenchmarks(argc, argv);
 }

@@ -2,6 +2,7 @@
 #include "modbus/requestqueue.h"
 #include "monitor/statusmonitor.h"
 #include "shell/mainwindow.h"
+#include "windowbenchmain.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -111,13 +112,5 @@ BENCHMARK(DecodeAndRepaintUnchanged)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return vortan::bench::RunWindowBenchmarks(argc, argv);
 }

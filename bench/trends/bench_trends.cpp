@@ -2,6 +2,7 @@
 #include "statusblock.h"
 #include "trends/trendplot.h"
 #include "trends/trendwindow.h"
+#include "windowbenchmain.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -57,13 +58,5 @@ BENCHMARK(RefreshEightCurvesOverFifteenMinutes)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return vortan::bench::RunWindowBenchmarks(argc, argv);
 }
