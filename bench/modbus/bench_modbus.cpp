@@ -83,21 +83,31 @@ void BM_BuildControlStateFrame(benchmark::State &state)
 }
 BENCHMARK(BM_BuildControlStateFrame);
 
-void BM_ExchangeTickStatusReply(benchmark::State &state)
-{
+// The exchange cycle of the window, a status reply waiting for every tick.
+struct TickBench {
     const QByteArray reply = statusReply();
-    auto queue = std::make_unique<RequestQueue>();
+    std::unique_ptr<RequestQueue> queue = std::make_unique<RequestQueue>();
     RxBuffer rx;
     ReplayLink link;
     QuietHost host;
-    AlternatingPoll poll([] { return ControlState{}; });
-    ExchangeCycle cycle(*queue, rx, link, host, poll);
-    cycle.ExchangeTick();
-    for (auto _ : state) {
-        link.arrive(reply);
+    AlternatingPoll poll{[] { return ControlState{}; }};
+    ExchangeCycle cycle{*queue, rx, link, host, poll};
+
+    void run(benchmark::State &state)
+    {
         cycle.ExchangeTick();
+        for (auto _ : state) {
+            link.arrive(reply);
+            cycle.ExchangeTick();
+        }
     }
-    if (rx.count != reply.size() || !rx.crcGood())
+};
+
+void BM_ExchangeTickStatusReply(benchmark::State &state)
+{
+    TickBench b;
+    b.run(state);
+    if (b.rx.count != b.reply.size() || !b.rx.crcGood())
         state.SkipWithError("the reply was not accepted");
 }
 BENCHMARK(BM_ExchangeTickStatusReply);
@@ -115,27 +125,17 @@ public:
 
 void BM_ExchangeTickObserved(benchmark::State &state)
 {
-    const QByteArray reply = statusReply();
-    auto queue = std::make_unique<RequestQueue>();
-    RxBuffer rx;
-    ReplayLink link;
-    QuietHost host;
-    AlternatingPoll poll([] { return ControlState{}; });
-    ExchangeCycle cycle(*queue, rx, link, host, poll);
+    TickBench b;
     NullObserver record;
     LinkStats stats;
     QTemporaryDir dir;
     TraceFile trace(dir.filePath(QStringLiteral("trace.txt")));
-    cycle.addObserver(&record);
+    b.cycle.addObserver(&record);
     if (state.range(0) >= 1)
-        cycle.addObserver(&stats);
+        b.cycle.addObserver(&stats);
     if (state.range(0) >= 2 && trace.open())
-        cycle.addObserver(&trace);
-    cycle.ExchangeTick();
-    for (auto _ : state) {
-        link.arrive(reply);
-        cycle.ExchangeTick();
-    }
+        b.cycle.addObserver(&trace);
+    b.run(state);
     if (state.range(0) >= 1 && stats.figures(0).good == 0)
         state.SkipWithError("the statistics saw no good reply");
 }
