@@ -6,7 +6,6 @@
 #include "modbus/linksession.h"
 #include "modbus/qserialportlink.h"
 #include "modbus/tracefile.h"
-#include "status/statussnapshot.h"
 #include "params/paramfiles.h"
 #include "params/paramset.h"
 #include "params/requesttext.h"
@@ -103,6 +102,19 @@ public:
 private:
     QTextStream &m_err;
 };
+
+// The values that compare finds unequal to the file (or missing from it). Restore judges its
+// dry run and its read-back by this same rule.
+QList<int> differingFromFile(ParamSet &controller, const ParamFileSet &file)
+{
+    controller.compare(file);
+    QList<int> indices;
+    for (int i = 0; i < ParamTable::Count; ++i) {
+        if (controller.state(i) != ParamState::Equal)
+            indices << i;
+    }
+    return indices;
+}
 
 volatile std::sig_atomic_t stopRequested = 0;
 
@@ -585,23 +597,26 @@ int Command::restore()
     if (!readFile(m_o.file, file, exit))
         return exit;
 
-    // Refuse, sending nothing, unless the file gives every value as a number the parameter can
-    // hold: a missing or cut value must never reach the controller.
+    // Refuse before the port is opened unless the controller can store every value exactly as
+    // the file gives it: a missing, cut, rounded or clamped value must never reach it.
     const ParamTable &table = paramTable();
     QStringList problems;
     for (int i = 0; i < ParamTable::Count; ++i) {
         const QString key =
-            ParamKey(i) + QStringLiteral(" «") + table.caption(i) + QStringLiteral("»");
+            ParamKey(i) + QStringLiteral(" «") + table.caption(i) + QStringLiteral("»: ");
         if (!file.present[size_t(i)]) {
-            problems << key + QStringLiteral(": нет в файле");
-        } else if (!HoldsNumber(file.values[size_t(i)])) {
-            problems << key + QStringLiteral(": не число («") + file.values[size_t(i)] +
-                            QStringLiteral("»)");
-        } else {
-            const double raw = std::round(ParseNumber(file.values[size_t(i)]) / table.Scale(i));
-            if (!(raw >= 0 && raw <= table.maxRaw(i)))
-                problems << key + QStringLiteral(": вне диапазона (") +
-                                file.values[size_t(i)].trimmed() + QStringLiteral(")");
+            problems << key + QStringLiteral("нет в файле");
+            continue;
+        }
+        const ParamText value = ParseParamText(table, i, file.values[size_t(i)]);
+        if (!value.ok) {
+            problems << key + value.reason;
+        } else if (i == DeviceAddressIndex && value.raw != m_o.address && !m_o.changeAddress) {
+            problems << key + QStringLiteral("в файле адрес %1, а контроллер отвечает по адресу %2 "
+                                             "(--address); запись перенесла бы его на адрес %1. "
+                                             "Если это нужно, добавьте --change-address")
+                                  .arg(value.raw)
+                                  .arg(m_o.address);
         }
     }
     if (!problems.isEmpty()) {
@@ -618,12 +633,7 @@ int Command::restore()
         ParamSet controller;
         if (!readParams(controller, exit))
             return exit;
-        QList<int> changes;
-        for (int i = 0; i < ParamTable::Count; ++i) {
-            if (RawFromText(table, i, controller.text(i)) !=
-                RawFromText(table, i, file.values[size_t(i)]))
-                changes << i;
-        }
+        const QList<int> changes = differingFromFile(controller, file);
         printDifferences(changes, controller, file);
         if (!m_o.quiet)
             m_err << "Будет изменено параметров: " << changes.size() << " (ничего не записано)\n";
@@ -650,17 +660,14 @@ int Command::restore()
 
     // The device address goes last; the controller answers on the new one from now on.
     m_session->setSlaveAddress(
-        RawFromText(table, DeviceAddressIndex, set.text(DeviceAddressIndex)));
+        ParseParamText(table, DeviceAddressIndex, set.text(DeviceAddressIndex)).raw);
     ParamSet readBack;
     if (!readParams(readBack, exit)) {
         m_err << "Все " << total << " блоков записаны, но проверка чтением не выполнена.\n";
         return exit;
     }
-    QList<int> differing;
-    for (int i = 0; i < ParamTable::Count; ++i) {
-        if (RawFromText(table, i, readBack.text(i)) != RawFromText(table, i, set.text(i)))
-            differing << i;
-    }
+    // Judged by compare's rule: "проверено" only when a compare of the file would agree.
+    const QList<int> differing = differingFromFile(readBack, file);
     if (!differing.isEmpty()) {
         printDifferences(differing, readBack, file);
         m_err << "После записи отличаются параметров: " << differing.size() << '\n';
@@ -683,12 +690,7 @@ int Command::compare()
     ParamSet controller;
     if (!readParams(controller, exit))
         return exit;
-    controller.compare(file);
-    QList<int> differing;
-    for (int i = 0; i < ParamTable::Count; ++i) {
-        if (controller.state(i) != ParamState::Equal)
-            differing << i;
-    }
+    const QList<int> differing = differingFromFile(controller, file);
     printDifferences(differing, controller, file);
     if (!m_o.quiet)
         m_err << (differing.isEmpty()

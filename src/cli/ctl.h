@@ -32,6 +32,7 @@ struct Options {
     qint64 durationMs = 0; // record --duration; 0: until Ctrl+C or a stop signal
     bool json = false;
     bool dryRun = false;
+    bool changeAddress = false; // restore: the file's device address may differ from --address
     bool all = false;
     bool quiet = false;
     bool verbose = false;

@@ -101,6 +101,10 @@ int main(int argc, char *argv[])
                                                 "адрес (vortan-N.ini)."));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"),
                                     QStringLiteral("restore: показать изменения, не записывая."));
+    const QCommandLineOption changeAddress(
+        QStringLiteral("change-address"),
+        QStringLiteral("restore: записать и адрес устройства из файла, если он не равен --address "
+                       "(контроллер перейдёт на него)."));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("status: вывод в JSON."));
     const QCommandLineOption from(QStringLiteral("from"),
                                   QStringLiteral("scan: первый адрес (по умолчанию 1)."),
@@ -120,8 +124,8 @@ int main(int argc, char *argv[])
         QStringLiteral("trace"),
         QStringLiteral("Дописывать каждый обмен строкой в этот файл (как -v)."),
         QStringLiteral("файл"));
-    parser.addOptions({version, port, address, retries, output, all, dryRun, json, from, to, quiet,
-                       verbose, trace});
+    parser.addOptions({version, port, address, retries, output, all, dryRun, changeAddress, json,
+                       from, to, quiet, verbose, trace});
     parser.addOption(duration);
     if (!parser.parse(QCoreApplication::arguments())) {
         err << parser.errorText() << "\nСправка: vortanctl --help\n";
@@ -145,6 +149,7 @@ int main(int argc, char *argv[])
     o.programDir = QCoreApplication::applicationDirPath();
     o.all = parser.isSet(all);
     o.dryRun = parser.isSet(dryRun);
+    o.changeAddress = parser.isSet(changeAddress);
     o.json = parser.isSet(json);
     o.quiet = parser.isSet(quiet);
     o.verbose = parser.isSet(verbose);

@@ -112,26 +112,36 @@ private slots:
                 port);
         QCOMPARE(toStdout.out, readAll(path("expected.ini")));
 
-        // An edited file: one value and the device address. Restore writes it, moves to the new
-        // address for the read-back, and the simulator's memory ends up holding the file.
+        // An edited file: one value, two at their maximum, and the device address. Without
+        // --change-address nothing is written; with it restore writes the file, moves to the
+        // new address for the read-back, and the simulator's memory ends up holding the file.
         QByteArray edited = readAll(path("backup.ini"));
         edited.replace("PAR41=\"1 \"", "PAR41=7");
         edited.replace("PAR9=", "PAR9=1,5\r\n;PAR9=");
+        edited.replace("PAR26=", "PAR26=12750\r\n;PAR26=");
+        edited.replace("PAR44=", "PAR44=65535\r\n;PAR44=");
         QVERIFY(writeAll(path("edited.ini"), edited));
         QCOMPARE(ctl(QStringList{QStringLiteral("compare"), path("edited.ini")} + port).exit, 1);
-        const Result dry = ctl(QStringList{QStringLiteral("restore"), QStringLiteral("--dry-run"),
-                                           path("edited.ini")} +
-                               port);
+        const Result moving =
+            ctl(QStringList{QStringLiteral("restore"), path("edited.ini")} + port);
+        QCOMPARE(moving.exit, 2);
+        QVERIFY2(moving.err.contains(QStringLiteral("--change-address")), qPrintable(moving.err));
+        QCOMPARE(readAll(path("eeprom.bin")), memory);
+        const QStringList restoreEdited{QStringLiteral("restore"), path("edited.ini"),
+                                        QStringLiteral("--change-address")};
+        const Result dry = ctl(restoreEdited + QStringList{QStringLiteral("--dry-run")} + port);
         QCOMPARE(dry.exit, 0);
-        QCOMPARE(dry.out.count('\n'), 3); // heading, parameter 9, the device address
+        QCOMPARE(dry.out.count('\n'), 5); // heading, parameters 9, 26, 44 and the device address
         QCOMPARE(readAll(path("eeprom.bin")), memory);
 
-        const Result restore =
-            ctl(QStringList{QStringLiteral("restore"), path("edited.ini")} + port);
+        const Result restore = ctl(restoreEdited + port);
         QVERIFY2(restore.exit == 0, qPrintable(restore.err));
+        QVERIFY(restore.err.contains(QStringLiteral("Записано и проверено")));
         QVERIFY2(restore.ms < 5000, qPrintable(QString::number(restore.ms)));
         const QByteArray after = readAll(path("eeprom.bin"));
         QCOMPARE(int(after.at(DeviceAddressByte)), 7);
+        QCOMPARE(after.mid(40, 1), QByteArray("\xFF"));     // PAR26
+        QCOMPARE(after.mid(59, 2), QByteArray("\xFF\xFF")); // PAR44
         QCOMPARE(ctl(QStringList{QStringLiteral("compare"), path("edited.ini"),
                                  QStringLiteral("--address"), QStringLiteral("7")} +
                      port)
@@ -151,27 +161,47 @@ private slots:
         QCOMPARE(scan.out.count('\n'), 1);
     }
 
-    // A file the controller must not get: nothing is written, exit 2, the reason named.
+    // A file the controller must not get: exit 2 before anything goes on the line, every
+    // offending key named on its own line with its caption and the reason.
     void badFilesWriteNothing_data()
     {
         QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("index"); // the one offending parameter; -1: the file itself
         QTest::addColumn<QString>("reason");
-        QByteArray missing = "[Calibration]\r\n";
-        for (int i = 0; i < ParamTable::Count; ++i)
-            missing += (i == 8 ? "[Parameters]\r\n" : "") +
-                       (i == 30 ? QByteArray() : "PAR" + QByteArray::number(i) + "=10\r\n");
-        QTest::newRow("missing key") << missing << QStringLiteral("PAR30");
-        QByteArray text = missing;
-        text.replace("PAR31=10", "PAR31=abc").replace("PAR29=10", "PAR29=10\r\nPAR30=10");
-        QTest::newRow("not a number") << text << QStringLiteral("PAR31");
-        QByteArray range = text;
-        range.replace("PAR31=abc", "PAR31=999999");
-        QTest::newRow("out of range") << range << QStringLiteral("PAR31");
-        QTest::newRow("binary") << QByteArray("PAR0=1\0\1\2", 9) << QStringLiteral("Невозможно");
+        // Zero everywhere and the controller's own address: a file restore takes as it is.
+        const auto with = [](int index, const char *value) {
+            QByteArray file = "[Calibration]\r\n";
+            for (int i = 0; i < ParamTable::Count; ++i) {
+                file += i == 8 ? "[Parameters]\r\n" : "";
+                const QByteArray v = i == index ? QByteArray(value) : i == 41 ? "1" : "0";
+                if (!(i == index && value == nullptr))
+                    file += "PAR" + QByteArray::number(i) + '=' + v + "\r\n";
+            }
+            return file;
+        };
+        const auto row = [&with](const char *what, int index, const char *value,
+                                 const char *reason) {
+            QTest::newRow(what) << with(index, value) << index << QString::fromUtf8(reason);
+        };
+        row("missing key", 30, nullptr, "нет в файле");
+        row("not a number", 31, "abc", "не число");
+        row("letters after the number", 12, "12abc", "не число");
+        row("C hexadecimal", 10, "0x1F", "не число");
+        row("between two steps of 50", 26, "75", "50 или 100");
+        row("between two steps of 0.1", 8, "230,57", "230,5 или 230,6");
+        row("out of range", 31, "999999", "вне диапазона");
+        row("over two bytes at scale 0.1", 8, "6553,6", "вне диапазона");
+        row("broadcast address", 41, "0", "широковещательный");
+        row("reserved address 248", 41, "248", "вне 1..247");
+        row("reserved address 255", 41, "255", "вне 1..247");
+        row("another controller's address", 41, "9", "--change-address");
+        QTest::newRow("binary") << QByteArray("PAR0=1\0\1\2", 9) << -1
+                                << QStringLiteral("Невозможно");
     }
     void badFilesWriteNothing()
     {
         QFETCH(QByteArray, content);
+        QFETCH(int, index);
         QFETCH(QString, reason);
         QVERIFY(writeAll(path("bad.ini"), content));
         Simulator sim({});
@@ -180,6 +210,12 @@ private slots:
             {QStringLiteral("restore"), path("bad.ini"), QStringLiteral("--port"), sim.device()});
         QCOMPARE(r.exit, 2);
         QVERIFY2(r.err.contains(reason), qPrintable(r.err));
+        if (index >= 0) {
+            const QString line =
+                QStringLiteral("  PAR%1 «%2»: ").arg(index).arg(ParamTable().caption(index));
+            QVERIFY2(r.err.contains(line), qPrintable(r.err));
+            QCOMPARE(r.err.count(u'\n'), 2); // the refusal and the one offending key
+        }
         const QJsonObject counters = sim.stop();
         QCOMPARE(test::requests(counters, "100") + test::requests(counters, "101"), 0);
     }

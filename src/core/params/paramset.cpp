@@ -37,8 +37,8 @@ QStringList ParamSet::texts() const
 
 bool ParamSet::isComplete() const
 {
-    for (const QString &t : m_texts) {
-        if (!HoldsNumber(t))
+    for (int i = 0; i < ParamTable::Count; ++i) {
+        if (!ParseParamText(m_table, i, m_texts[size_t(i)]).holdsNumber)
             return false;
     }
     return true;

@@ -42,6 +42,9 @@ public:
     // "Адрес устр. Modbus": written alone and last, so a new bus address cannot cut the link
     // before the rest of the set has arrived.
     static constexpr int DeviceAddressIndex = 41;
+    // A controller answers only on a unicast address: 0 is broadcast, 248..255 are reserved.
+    static constexpr int FirstDeviceAddress = 1;
+    static constexpr int LastDeviceAddress = 247;
     static constexpr int MaxRunParams = 40;
 
     ParamTable() { BuildParamTable(); }

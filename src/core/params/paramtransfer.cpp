@@ -5,6 +5,10 @@
 #include "modbus/frames.h"
 #include "modbus/requestqueue.h"
 
+#include <QRegularExpression>
+
+#include <cmath>
+
 namespace vortan
 {
 
@@ -22,14 +26,8 @@ bool isHexDigit(QChar c)
     return isAsciiDigit(c) || (l >= QLatin1Char('a') && l <= QLatin1Char('f'));
 }
 
-// Header bytes of a function-100/101 reply before the data: address, function, address hi,
-// address lo, count.
-constexpr int ReplyDataStart = 5;
-constexpr int CrcBytes = 2;
-
-} // namespace
-
-bool HoldsNumber(const QString &text)
+// A leading number as ParseNumber finds one, after its comma and percent handling.
+bool holdsNumber(const QString &text)
 {
     QString t = text;
     const int comma = t.indexOf(QLatin1Char(','));
@@ -57,9 +55,65 @@ bool HoldsNumber(const QString &text)
     return p + 1 < s.size() && s.at(p) == QLatin1Char('.') && isAsciiDigit(s.at(p + 1));
 }
 
-qint32 RawFromText(const ParamTable &table, int index, const QString &text)
+// Header bytes of a function-100/101 reply before the data: address, function, address hi,
+// address lo, count.
+constexpr int ReplyDataStart = 5;
+constexpr int CrcBytes = 2;
+
+} // namespace
+
+ParamText ParseParamText(const ParamTable &table, int index, const QString &text)
 {
-    return ParseScaledClamped(text, 0, table.maxRaw(index), table.Scale(index));
+    ParamText result;
+    if (!ParamTable::isValidIndex(index)) {
+        result.reason = QStringLiteral("нет такого параметра");
+        return result;
+    }
+    result.holdsNumber = holdsNumber(text);
+    const double scale = table.Scale(index);
+    const qint32 maxRaw = table.maxRaw(index);
+    result.raw = ParseScaledClamped(text, 0, maxRaw, scale);
+
+    static const QRegularExpression plainDecimal(QStringLiteral("^-?[0-9]+([.,][0-9]+)?$"));
+    const QString trimmed = text.trimmed();
+    if (!plainDecimal.match(trimmed).hasMatch()) {
+        result.reason = QStringLiteral("не число («%1»)").arg(text);
+        return result;
+    }
+    const auto shown = [scale](double raw) { return FormatScaled(raw, 2, scale, {}).trimmed(); };
+    const double value = ParseNumber(trimmed);
+    const double quotient = value / scale;
+    const double nearest = std::round(quotient);
+    if (!(nearest >= 0 && nearest <= maxRaw)) {
+        result.reason =
+            QStringLiteral("вне диапазона %1..%2 (%3)").arg(shown(0), shown(maxRaw), trimmed);
+        return result;
+    }
+    // Judged as a later comparison judges it: the number the controller will show back must
+    // equal the file's, so "230,5 " at 0.1 is exact whatever the binary noise of the quotient.
+    if (ParseNumber(shown(nearest)) != value) {
+        QStringList neighbours;
+        for (const double raw : {std::floor(quotient), std::ceil(quotient)}) {
+            if (raw >= 0 && raw <= maxRaw)
+                neighbours << shown(raw);
+        }
+        neighbours.removeDuplicates();
+        result.reason = QStringLiteral("%1 не кратно %2: контроллер хранит %3")
+                            .arg(trimmed, shown(1), neighbours.join(QStringLiteral(" или ")));
+        return result;
+    }
+    if (index == ParamTable::DeviceAddressIndex &&
+        (nearest < ParamTable::FirstDeviceAddress || nearest > ParamTable::LastDeviceAddress)) {
+        result.reason =
+            QStringLiteral("адрес %1 вне %2..%3%4")
+                .arg(trimmed)
+                .arg(ParamTable::FirstDeviceAddress)
+                .arg(ParamTable::LastDeviceAddress)
+                .arg(nearest == 0 ? QStringLiteral(" (0 — широковещательный)") : QString());
+        return result;
+    }
+    result.ok = true;
+    return result;
 }
 
 TransferStatus ReadAllParams(RequestQueue &queue, const ParamTable &table)
@@ -79,9 +133,12 @@ WriteAllResult WriteAllParams(RequestQueue &queue, const ParamTable &table,
                               const QStringList &texts)
 {
     WriteAllResult result;
+    QVector<qint32> raw(ParamTable::Count);
     for (int i = 0; i < ParamTable::Count; ++i) {
-        if (i >= texts.size() || !HoldsNumber(texts.at(i)))
+        const ParamText value = ParseParamText(table, i, texts.value(i));
+        if (i >= texts.size() || !value.holdsNumber)
             result.emptyBoxes.append(i);
+        raw[i] = value.raw;
     }
     if (!result.emptyBoxes.isEmpty()) {
         result.status = TransferStatus::NoNumber;
@@ -100,7 +157,7 @@ WriteAllResult WriteAllParams(RequestQueue &queue, const ParamTable &table,
         QByteArray data;
         data.reserve(run.bytes);
         for (int k = run.first; k <= run.last; ++k) {
-            const qint32 v = RawFromText(table, k, texts.at(k));
+            const qint32 v = raw.at(k);
             if (table.Width(k) == 2)
                 data.append(char(ByteOf(v, 1)));
             data.append(char(ByteOf(v, 0)));
@@ -108,20 +165,19 @@ WriteAllResult WriteAllParams(RequestQueue &queue, const ParamTable &table,
         queue.enqueue(ParamRunWriteRequest(run.address, data));
     }
     const int dev = ParamTable::DeviceAddressIndex;
-    EnqueueParamWrite(queue, table.Address(dev), RawFromText(table, dev, texts.at(dev)),
-                      table.Width(dev));
+    EnqueueParamWrite(queue, table.Address(dev), raw.at(dev), table.Width(dev));
     return result;
 }
 
 TransferStatus WriteOneParam(RequestQueue &queue, const ParamTable &table, int index,
                              const QString &text)
 {
-    if (!ParamTable::isValidIndex(index) || !HoldsNumber(text))
+    const ParamText value = ParseParamText(table, index, text);
+    if (!value.holdsNumber)
         return TransferStatus::NoNumber;
     if (!queue.hasRoomFor(1))
         return TransferStatus::RingFull;
-    EnqueueParamWrite(queue, table.Address(index), RawFromText(table, index, text),
-                      table.Width(index));
+    EnqueueParamWrite(queue, table.Address(index), value.raw, table.Width(index));
     return TransferStatus::Queued;
 }
 

@@ -17,13 +17,22 @@ enum class TransferStatus {
     NoNumber, // a box holds no number; nothing was queued
 };
 
-// True when the text starts with a number as ParseNumber reads it (after its comma and percent
-// handling): "12,5 ", "230 ", "-3", "&H1F" do; "-", "", "abc" do not. Such a text would
-// otherwise be written as raw 0.
-bool HoldsNumber(const QString &text);
+// How a value text reads as parameter `index`. The window and vortanctl both judge texts here.
+struct ParamText {
+    // The text starts with a number as ParseNumber reads it ("12,5 ", "-3", "&H1F"; not "-",
+    // "", "abc"). The window writes such a text; one without a number would go out as raw 0.
+    bool holdsNumber = false;
+    // What a write sends: the number divided by the scale, rounded, limited to the width's range.
+    qint32 raw = 0;
+    // The text is a plain decimal number (digits, at most one comma or point with digits after
+    // it, blanks around) that the controller stores exactly as raw: a whole multiple of the
+    // scale within the width's range, and for the device address a unicast address. A restore
+    // writes nothing unless every value is such a text.
+    bool ok = false;
+    QString reason; // why not ok, in the engineer's words
+};
 
-// Raw value for box i: the text divided by the scale, rounded, limited to the width's range.
-qint32 RawFromText(const ParamTable &table, int index, const QString &text);
+ParamText ParseParamText(const ParamTable &table, int index, const QString &text);
 
 // Queues one function-100 read per contiguous run (20 for the table), all or none.
 TransferStatus ReadAllParams(RequestQueue &queue, const ParamTable &table);

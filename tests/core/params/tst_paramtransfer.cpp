@@ -35,26 +35,64 @@ private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
     void cleanupTestCase() { QLocale::setDefault(QLocale::c()); }
 
-    void holdsNumber_data()
+    // One judgement of a value text for the window and vortanctl: whether the window writes it
+    // (a leading number) and what it sends, and whether a restore may take it (exact).
+    void parseParamText_data()
     {
+        QTest::addColumn<int>("index");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("holds");
-        QTest::newRow("read value with comma and blank") << "12,5 " << true;
-        QTest::newRow("point fraction without integer part") << ".5" << true;
-        QTest::newRow("blanks inside the sign") << " - 7" << true;
-        QTest::newRow("hexadecimal") << "&H1F" << true;
-        QTest::newRow("box never filled") << "-" << false;
-        QTest::newRow("empty") << "" << false;
-        QTest::newRow("comma alone") << "," << false;
-        QTest::newRow("number after the percent sign") << "%12" << false;
-        QTest::newRow("hex prefix without digits") << "&H" << false;
+        QTest::addColumn<int>("raw");
+        QTest::addColumn<QString>("refusal"); // part of the reason; empty: exact
+        const auto row = [](const char *what, int index, const char *text, bool holds, int raw,
+                            const char *refusal) {
+            QTest::newRow(what) << index << QString::fromUtf8(text) << holds << raw
+                                << QString::fromUtf8(refusal);
+        };
+        row("read value with comma and blank", 8, "230,5 ", true, 2305, "");
+        row("point, scale 0.2", 83, "1.4", true, 7, "");
+        row("one-byte maximum at scale 0.1", 16, "25,5", true, 255, "");
+        row("maximum at scale 50", 26, "12750", true, 255, "");
+        row("two-byte maximum", 44, "65535", true, 65535, "");
+        row("lowest unicast address", 41, "1", true, 1, "");
+        row("highest unicast address", 41, "247", true, 247, "");
+        row("between two steps of 50", 26, "75", true, 2, "50 или 100");
+        row("between two steps of 0.1", 8, "230,57", true, 2306, "230,5 или 230,6");
+        row("odd at scale 2", 18, "201", true, 101, "200 или 202");
+        row("fraction at scale 1", 40, "12,6", true, 13, "12 или 13");
+        row("one step over the maximum", 26, "12800", true, 255, "вне диапазона 0..12750");
+        row("over two bytes", 44, "65536", true, 65535, "вне диапазона 0..65535");
+        row("negative", 10, "-3", true, 0, "вне диапазона");
+        row("broadcast address", 41, "0", true, 0, "широковещательный");
+        row("reserved address", 41, "248", true, 248, "адрес 248 вне 1..247");
+        row("letters after the number", 12, "12abc", true, 12, "не число");
+        row("C hexadecimal", 10, "0x1F", true, 0, "не число");
+        row("exponent", 44, "1e3", true, 1000, "не число");
+        row("percent sign", 17, "12,5 %", true, 13, "не число");
+        row("hexadecimal", 10, "&H1F", true, 31, "не число");
+        row("point fraction without integer part", 16, ".5", true, 5, "не число");
+        row("blanks inside the sign", 10, " - 7", true, 0, "не число");
+        row("box never filled", 10, "-", false, 0, "не число");
+        row("empty", 10, "", false, 0, "не число");
+        row("comma alone", 10, ",", false, 0, "не число");
+        row("number after the percent sign", 10, "%12", false, 0, "не число");
+        row("hex prefix without digits", 10, "&H", false, 0, "не число");
+        row("index outside the table", 111, "1", false, 0, "нет такого");
     }
 
-    void holdsNumber()
+    void parseParamText()
     {
+        QFETCH(int, index);
         QFETCH(QString, text);
         QFETCH(bool, holds);
-        QCOMPARE(HoldsNumber(text), holds);
+        QFETCH(int, raw);
+        QFETCH(QString, refusal);
+        const ParamText value = ParseParamText(ParamTable(), index, text);
+        QCOMPARE(value.holdsNumber, holds);
+        QCOMPARE(value.raw, raw);
+        QCOMPARE(value.ok, refusal.isEmpty());
+        QVERIFY2(refusal.isEmpty() ? value.reason.isEmpty() : value.reason.contains(refusal),
+                 qPrintable(value.reason));
     }
 
     // A set short of 111 texts or an index outside the table is never written.
