@@ -33,6 +33,7 @@ struct Options {
     bool json = false;
     bool dryRun = false;
     bool all = false;
+    bool append = false; // record --append: continue an existing recording with the same header
     bool quiet = false;
     bool verbose = false;
     bool progress = false; // standard error is a terminal
