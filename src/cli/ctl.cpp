@@ -752,16 +752,20 @@ int Command::scan()
 
 int Command::record()
 {
-    // The file comes first: one that cannot be created is refused before the port is touched.
+    // A file that would be refused is refused before the port is touched; the file itself is
+    // created only once the port is open, so a port that fails leaves nothing behind.
     CsvRecorder recorder;
-    if (!recorder.start(m_o.output)) {
-        m_err << recorder.error() << '\n';
+    const CsvRecorder::Mode mode =
+        m_o.append ? CsvRecorder::Mode::Append : CsvRecorder::Mode::Create;
+    if (const QString why = recorder.refusal(m_o.output, mode); !why.isEmpty()) {
+        m_err << why << '\n';
         return BadUsage;
     }
-    if (const int opened = openPort(); opened != Done) {
-        recorder.stop();
-        QFile::remove(m_o.output);
+    if (const int opened = openPort(); opened != Done)
         return opened;
+    if (!recorder.start(m_o.output, mode)) {
+        m_err << recorder.error() << '\n';
+        return BadUsage;
     }
     const StopSignals stop;
     LinkWatch watch(m_err);
@@ -797,8 +801,10 @@ int Command::record()
         QStringList files;
         for (const QString &f : recorder.files())
             files << QDir::toNativeSeparators(f);
-        m_err << "Записано строк: " << recorder.rows() << " (" << files.join(QStringLiteral(", "))
-              << ")\n";
+        m_err << "Записано строк: " << recorder.rows();
+        if (!files.isEmpty())
+            m_err << " (" << files.join(QStringLiteral(", ")) << ')';
+        m_err << '\n';
     }
     return recorder.rows() > 0 ? Done : NoAnswer;
 }

@@ -34,6 +34,7 @@ struct Options {
     bool dryRun = false;
     bool changeAddress = false; // restore: the file's device address may differ from --address
     bool all = false;
+    bool append = false; // record --append: continue an existing recording with the same header
     bool quiet = false;
     bool verbose = false;
     bool progress = false; // standard error is a terminal

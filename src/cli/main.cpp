@@ -65,8 +65,9 @@ int main(int argc, char *argv[])
         "                     (--dry-run: только показать, что изменится)\n"
         "  compare ФАЙЛ       сравнить параметры контроллера с файлом\n"
         "  scan               найти контроллеры на линии (--from, --to)\n"
-        "  record -o ФАЙЛ     записывать состояние в файл CSV до Ctrl+C\n"
-        "                     (--duration 10m: 10 минут)\n\n"
+        "  record -o ФАЙЛ     записывать состояние в новый файл CSV до Ctrl+C\n"
+        "                     (--duration 10m: 10 минут; --append: дописывать\n"
+        "                     в существующий файл с тем же заголовком)\n\n"
         "Коды выхода: 0 выполнено, 1 есть отличия, 2 неверный вызов или файл,\n"
         "3 контроллер не отвечает, 4 порт не открывается, 5 запись в файл прервана."));
     parser.addHelpOption();
@@ -116,6 +117,10 @@ int main(int argc, char *argv[])
         QStringLiteral("duration"),
         QStringLiteral("record: сколько записывать (90s, 10m, 2h, 1h30m)."),
         QStringLiteral("время"));
+    const QCommandLineOption append(
+        QStringLiteral("append"),
+        QStringLiteral("record: дописывать строки в существующий файл с тем же заголовком "
+                       "(без него существующий файл не трогается)."));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("Без сообщений о ходе работы."));
     const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")},
@@ -127,6 +132,7 @@ int main(int argc, char *argv[])
     parser.addOptions({version, port, address, retries, output, all, dryRun, changeAddress, json,
                        from, to, quiet, verbose, trace});
     parser.addOption(duration);
+    parser.addOption(append);
     if (!parser.parse(QCoreApplication::arguments())) {
         err << parser.errorText() << "\nСправка: vortanctl --help\n";
         return vortan::ctl::BadUsage;
@@ -148,6 +154,7 @@ int main(int argc, char *argv[])
     o.output = parser.value(output);
     o.programDir = QCoreApplication::applicationDirPath();
     o.all = parser.isSet(all);
+    o.append = parser.isSet(append);
     o.dryRun = parser.isSet(dryRun);
     o.changeAddress = parser.isSet(changeAddress);
     o.json = parser.isSet(json);

@@ -11,14 +11,17 @@ using vortan::test::Simulator;
 namespace
 {
 
+QByteArray Bytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 // Rows after the header of a recording; -1 unless it starts with the byte-order mark and the
 // header and ends with a whole row.
 int DataRows(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray all = f.readAll();
+    const QByteArray all = Bytes(path);
     if (!all.startsWith("\xEF\xBB\xBF\xD0\x92\xD1\x80\xD0\xB5\xD0\xBC\xD1\x8F;") ||
         !all.endsWith("\r\n"))
         return -1;
@@ -33,9 +36,23 @@ class TestCtlRecord : public QObject
 
     QTemporaryDir m_dir;
 
+    // vortanctl with these arguments; its exit code, standard error in `err`.
+    int ctl(const QStringList &arguments, QString *err = nullptr)
+    {
+        QProcess ctl;
+        ctl.setWorkingDirectory(m_dir.path());
+        ctl.start(QDir(binDir()).filePath(QStringLiteral("vortanctl")), arguments);
+        if (!ctl.waitForFinished(30000))
+            return -1;
+        if (err)
+            *err = QString::fromUtf8(ctl.readAllStandardError());
+        return ctl.exitStatus() == QProcess::NormalExit ? ctl.exitCode() : -1;
+    }
+
     // vortanctl record against the simulator, ended by --duration or by Ctrl+C once rows arrive;
-    // every status read the simulator served is one row of a complete file.
-    void record(const QString &name, const QStringList &extra)
+    // every status read the simulator served is one row of a complete file, after `before` rows
+    // the file held.
+    void record(const QString &name, const QStringList &extra, int before = 0)
     {
         Simulator sim({});
         QVERIFY2(sim.waitReady(), sim.errors().constData());
@@ -46,7 +63,7 @@ class TestCtlRecord : public QObject
                               QStringLiteral("-o"), path} +
                       extra);
         if (extra.isEmpty()) {
-            QTRY_VERIFY_WITH_TIMEOUT(DataRows(path) >= 10,
+            QTRY_VERIFY_WITH_TIMEOUT(DataRows(path) >= before + 10,
                                      10000); // rows reach the file each second
             ::kill(pid_t(ctl.processId()), SIGINT);
         }
@@ -54,8 +71,8 @@ class TestCtlRecord : public QObject
         QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
         QCOMPARE(ctl.exitCode(), 0);
         const QJsonObject counters = sim.stop();
-        QVERIFY(DataRows(path) >= 10);
-        QCOMPARE(DataRows(path), requests(counters, "4"));
+        QVERIFY(DataRows(path) >= before + 10);
+        QCOMPARE(DataRows(path), before + requests(counters, "4"));
         QCOMPARE(requests(counters, "23"), 0);
         QCOMPARE(requests(counters, "6"), 0);
     }
@@ -68,26 +85,83 @@ private slots:
 
     void stopSignalLeavesACompleteFile() { record(QStringLiteral("signal.csv"), {}); }
 
-    void refusedBeforeAnythingIsSent_data()
+    // --append continues a recording of the same columns; a port that fails leaves it as it was,
+    // and a run without a single reply leaves no file of its own.
+    void appendsAfterTheOldRowsAndLeavesNoEmptyFile()
     {
-        QTest::addColumn<QString>("option");
-        QTest::addColumn<QString>("value");
-        QTest::newRow("bad duration") << QStringLiteral("--duration") << QStringLiteral("10x");
-        QTest::newRow("missing folder") << QStringLiteral("-o") << QStringLiteral("none/x.csv");
+        const QString path = m_dir.filePath(QStringLiteral("append.csv"));
+        record(QStringLiteral("append.csv"), {QStringLiteral("--duration"), QStringLiteral("1")});
+        const QByteArray old = Bytes(path);
+        record(QStringLiteral("append.csv"),
+               {QStringLiteral("--duration"), QStringLiteral("1"), QStringLiteral("--append")},
+               DataRows(path));
+        const QByteArray appended = Bytes(path);
+        QVERIFY(appended.startsWith(old) && appended.size() > old.size());
+        QCOMPARE(appended.count("\xEF\xBB\xBF"), 1);
+
+        QCOMPARE(ctl({QStringLiteral("record"), QStringLiteral("--append"), QStringLiteral("-o"),
+                      path, QStringLiteral("--port"), QStringLiteral("/nonexistent/tty")}),
+                 4);
+        QCOMPARE(Bytes(path), appended);
+
+        Simulator sim({});
+        QVERIFY2(sim.waitReady(), sim.errors().constData());
+        const QString fresh = m_dir.filePath(QStringLiteral("silent.csv"));
+        QCOMPARE(
+            ctl({QStringLiteral("record"), QStringLiteral("--port"), sim.device(),
+                 QStringLiteral("--address"), QStringLiteral("9"), QStringLiteral("--duration"),
+                 QStringLiteral("1"), QStringLiteral("-o"), fresh}),
+            3);
+        QVERIFY(!QFile::exists(fresh));
     }
 
-    void refusedBeforeAnythingIsSent()
+    // Nothing is sent and no file is created, replaced or removed.
+    void refusedFilesAreLeftAsTheyWere_data()
     {
-        QFETCH(QString, option);
-        QFETCH(QString, value);
-        QProcess ctl;
-        ctl.setWorkingDirectory(m_dir.path());
-        ctl.start(QDir(binDir()).filePath(QStringLiteral("vortanctl")),
-                  {QStringLiteral("record"), QStringLiteral("--port"), QStringLiteral("/dev/null"),
-                   QStringLiteral("-o"), QStringLiteral("x.csv"), option, value});
-        QVERIFY(ctl.waitForFinished(10000));
-        QCOMPARE(ctl.exitCode(), 2);
-        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("x.csv"))));
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("existing"); // what x.csv held before; empty: no file
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QString>("says");
+        const QByteArray otherHeader =
+            "\xEF\xBB\xBF\xD0\x92\xD1\x80\xD0\xB5\xD0\xBC\xD1\x8F;U\r\n1;2\r\n";
+        QTest::newRow("bad duration")
+            << QStringList{QStringLiteral("--duration"), QStringLiteral("10x")} << QByteArray() << 2
+            << QStringLiteral("--duration");
+        QTest::newRow("missing folder")
+            << QStringList{QStringLiteral("-o"), QStringLiteral("none/x.csv")} << QByteArray() << 2
+            << QStringLiteral("Невозможно создать файл");
+        QTest::newRow("existing file")
+            << QStringList() << otherHeader << 2 << QStringLiteral("x.csv» уже существует");
+        QTest::newRow("append, other header")
+            << QStringList{QStringLiteral("--append")} << otherHeader << 2
+            << QStringLiteral("другая строка заголовка");
+        QTest::newRow("port fails")
+            << QStringList{QStringLiteral("--port"), QStringLiteral("/nonexistent/tty")}
+            << QByteArray() << 4 << QStringLiteral("не доступен");
+    }
+
+    void refusedFilesAreLeftAsTheyWere()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, existing);
+        QFETCH(int, exit);
+        QFETCH(QString, says);
+        const QString path = m_dir.filePath(QStringLiteral("x.csv"));
+        QFile::remove(path);
+        if (!existing.isEmpty()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(existing) == existing.size());
+        }
+        QString err;
+        QCOMPARE(ctl(QStringList{QStringLiteral("record"), QStringLiteral("--port"),
+                                 QStringLiteral("/dev/null"), QStringLiteral("-o"),
+                                 QStringLiteral("x.csv")} +
+                         options,
+                     &err),
+                 exit);
+        QVERIFY2(err.contains(says), qPrintable(err));
+        QCOMPARE(QFile::exists(path), !existing.isEmpty());
+        QCOMPARE(Bytes(path), existing);
     }
 };
 

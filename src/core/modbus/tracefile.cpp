@@ -25,6 +25,9 @@ bool TraceFile::open()
         fail();
         return false;
     }
+    m_parts.start(m_file.fileName());
+    m_written = m_file.size();
+    m_partLines = 0;
     m_pending = TraceHeader().toUtf8() + '\n';
     flush();
     return m_file.isOpen();
@@ -35,8 +38,23 @@ void TraceFile::exchanged(const ExchangeRecord &record)
     if (!m_file.isOpen())
         return;
     if (!record.idle()) {
-        m_pending += TraceLine(record).toLatin1();
-        m_pending += '\n';
+        const QByteArray line = TraceLine(record).toLatin1() + '\n';
+        const qint64 at = record.msecsSinceEpoch;
+        if (m_parts.due(at, m_written + m_pending.size() + line.size(), m_partLines > 0)) {
+            flush();
+            if (!m_file.isOpen())
+                return;
+            m_file.close();
+            if (!m_parts.openNext(m_file, at)) {
+                fail();
+                return;
+            }
+            m_written = 0;
+            m_partLines = 0;
+            m_pending = TraceHeader().toUtf8() + '\n';
+        }
+        m_pending += line;
+        ++m_partLines;
     }
     if (!m_sinceFlush.isValid() || m_sinceFlush.hasExpired(FlushIntervalMs))
         flush();
@@ -51,6 +69,7 @@ void TraceFile::flush()
         fail();
         return;
     }
+    m_written += m_pending.size();
     m_pending.clear();
 }
 

@@ -19,10 +19,11 @@ constexpr char LineEnd[] = "\r\n";
 // Rows wait at most a second; a burst beyond this is written at once to bound the memory.
 constexpr int MaxPendingBytes = 64 * 1024;
 
-qint64 NextLocalMidnight(qint64 msecs)
+QString CannotCreate(const QString &path)
 {
-    const QDate today = QDateTime::fromMSecsSinceEpoch(msecs).date();
-    return QDateTime(today.addDays(1), QTime(0, 0)).toMSecsSinceEpoch();
+    return QStringLiteral("Невозможно создать файл «%1» (нет такой папки, нет прав на запись или "
+                          "носитель только для чтения).")
+        .arg(QDir::toNativeSeparators(path));
 }
 
 } // namespace
@@ -38,37 +39,69 @@ CsvRecorder::~CsvRecorder()
     stop();
 }
 
-bool CsvRecorder::start(const QString &path)
+QString CsvRecorder::refusal(const QString &path, Mode mode) const
+{
+    const QFileInfo info(path);
+    const QString shown = QDir::toNativeSeparators(path);
+    if (!info.exists())
+        return info.absoluteDir().exists() ? QString() : CannotCreate(path);
+    if (mode == Mode::Create)
+        return QStringLiteral("Файл «%1» уже существует; запись не начата, файл не изменён. "
+                              "Дописать строки в него можно с параметром --append.")
+            .arg(shown);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("Файл «%1» не читается; запись в него не начата.").arg(shown);
+    const QByteArray header = QByteArray(Bom) + headerLine().toUtf8() + LineEnd;
+    if (file.read(header.size()) != header)
+        return QStringLiteral("В файле «%1» другая строка заголовка (другие столбцы); строки в "
+                              "него не дописаны, файл не изменён.")
+            .arg(shown);
+    return QString();
+}
+
+bool CsvRecorder::start(const QString &path, Mode mode)
 {
     stop();
-    m_basePath = path;
-    m_files.clear();
-    m_part = 1;
     m_rows = 0;
     m_committedRows = 0;
     m_partFirstRow = 0;
+    m_createdFirst = false;
+    m_removedEmpty = false;
     m_error.clear();
     const QString point = QLocale().decimalPoint();
     m_point = point.isEmpty() ? QLatin1Char('.') : point.at(0);
     m_cachedSecond = -1;
-    return openPart(path, m_clock());
+    if (const QString why = refusal(path, mode); !why.isEmpty())
+        return fail(why);
+
+    const bool append = QFileInfo::exists(path);
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered |
+                     (append ? QIODevice::Append : QIODevice::NewOnly))) {
+        qCWarning(lcRecord) << "cannot open" << path << m_file.errorString();
+        return fail(CannotCreate(path));
+    }
+    m_createdFirst = !append;
+    const qint64 now = m_clock();
+    m_parts.start(path);
+    QByteArray lead = QByteArray(Bom) + headerLine().toUtf8() + LineEnd;
+    if (append) {
+        // A row cut short by a power loss stays a row of its own; the new ones start on a line.
+        QFile last(path);
+        const bool whole =
+            last.open(QIODevice::ReadOnly) && last.seek(last.size() - 1) && last.read(1) == "\n";
+        lead = whole ? QByteArray() : QByteArray(LineEnd);
+    }
+    beginPart(now, lead);
+    return writePending();
 }
 
-bool CsvRecorder::openPart(const QString &path, qint64 now)
+void CsvRecorder::beginPart(qint64 now, QByteArray lead)
 {
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        qCWarning(lcRecord) << "cannot create" << path << m_file.errorString();
-        return fail(QStringLiteral("Невозможно создать файл «%1» (нет такой папки, нет прав на "
-                                   "запись или носитель только для чтения).")
-                        .arg(QDir::toNativeSeparators(path)));
-    }
-    m_files << path;
-    m_written = 0;
-    m_pending = QByteArray(Bom) + headerLine().toUtf8() + LineEnd;
+    m_written = m_file.size();
+    m_pending = std::move(lead);
     m_lastFlush = now;
-    m_nextMidnight = NextLocalMidnight(now);
-    return writePending();
 }
 
 QString CsvRecorder::headerLine() const
@@ -116,19 +149,16 @@ bool CsvRecorder::append(const StatusSnapshot &snapshot)
     QByteArray row = rowLine(now, snapshot).toUtf8();
     row += LineEnd;
 
-    const bool partHoldsRows = m_rows > m_partFirstRow;
-    const bool full = m_written + m_pending.size() + row.size() > m_splitBytes;
-    if (now >= m_nextMidnight || full) {
-        if (partHoldsRows) {
-            if (!writePending())
-                return false;
-            m_file.close();
-            if (!openPart(nextPartPath(), now))
-                return false;
-            m_partFirstRow = m_rows;
-        } else {
-            m_nextMidnight = NextLocalMidnight(now);
+    if (m_parts.due(now, m_written + m_pending.size() + row.size(), m_rows > m_partFirstRow)) {
+        if (!writePending())
+            return false;
+        m_file.close();
+        if (!m_parts.openNext(m_file, now, QIODevice::Unbuffered)) {
+            qCWarning(lcRecord) << "cannot create" << m_file.fileName() << m_file.errorString();
+            return fail(CannotCreate(m_file.fileName()));
         }
+        beginPart(now, QByteArray(Bom) + headerLine().toUtf8() + LineEnd);
+        m_partFirstRow = m_rows;
     }
 
     m_pending += row;
@@ -188,20 +218,10 @@ bool CsvRecorder::stop()
         return true;
     const bool ok = writePending();
     m_file.close();
+    // Only the header: nothing worth keeping, and no file of the user's is touched.
+    if (ok && m_createdFirst && m_rows == 0)
+        m_removedEmpty = m_file.remove();
     return ok;
-}
-
-QString CsvRecorder::nextPartPath()
-{
-    const QFileInfo base(m_basePath);
-    const QString suffix = base.suffix().isEmpty() ? QString() : QLatin1Char('.') + base.suffix();
-    const QString stem = base.suffix().isEmpty() ? base.fileName() : base.completeBaseName();
-    QString path;
-    do {
-        ++m_part;
-        path = base.dir().filePath(QStringLiteral("%1-%2%3").arg(stem).arg(m_part).arg(suffix));
-    } while (QFileInfo::exists(path));
-    return path;
 }
 
 } // namespace vortan

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "format/fileparts.h"
 #include "status/statussnapshot.h"
 
 #include <QByteArray>
@@ -17,39 +18,46 @@ namespace vortan
 // local time with milliseconds first, then StatusColumns() under their headings.
 //
 // Rows are handed to the operating system at least once a second, so a crash loses at most
-// that. A recording is split into parts at 100 MB and at local midnight: "name.csv", then
-// "name-2.csv", "name-3.csv" (a number already taken is skipped, so no part replaces an older
-// file). A part that cannot be created or written ends the recording; what was written stays,
-// cut back to its last whole row.
+// that. A recording is split into parts at 100 MB and at local midnight (FileParts). An existing
+// file is never truncated or removed: it is refused, or with Mode::Append continued when its
+// header is the one written here. A part that cannot be created or written ends the recording;
+// what was written stays, cut back to its last whole row.
 class CsvRecorder
 {
 public:
     using Clock = std::function<qint64()>; // milliseconds since the epoch
-    static constexpr qint64 DefaultSplitBytes = 100LL * 1000 * 1000;
     static constexpr qint64 FlushMs = 1000;
+    enum class Mode {
+        Create, // a new file; an existing one is refused
+        Append, // rows go after those of an existing file with the same header
+    };
 
     explicit CsvRecorder(Clock clock = {});
     ~CsvRecorder();
     CsvRecorder(const CsvRecorder &) = delete;
     CsvRecorder &operator=(const CsvRecorder &) = delete;
 
-    void setSplitBytes(qint64 bytes) { m_splitBytes = bytes; }
+    void setSplitBytes(qint64 bytes) { m_parts.setSplitBytes(bytes); }
 
-    // Creates the first part (replacing a file of that name) with its header. False, with
-    // error() set, when it cannot be created.
-    bool start(const QString &path);
+    // Why start() would refuse `path` without touching it (an existing file, another header, a
+    // missing folder); empty when it would not.
+    QString refusal(const QString &path, Mode mode) const;
+    // Opens the first part: a new file with its header, or an existing one to append to. False,
+    // with error() set, when refused or it cannot be created.
+    bool start(const QString &path, Mode mode = Mode::Create);
     // One row stamped now. False when the recording has ended on a write failure (error()).
     bool append(const StatusSnapshot &snapshot);
     // Hands waiting rows to the system once the last hand-over is a second old; called on
     // every exchange tick so rows are not held while the controller is silent.
     bool flushIfDue();
-    // Writes what waits and closes the part. False when that last write failed.
+    // Writes what waits and closes the part; a file this recording created and that holds no row
+    // is removed. False when that last write failed.
     bool stop();
 
     bool isRecording() const { return m_file.isOpen(); }
     qint64 rows() const { return m_rows; } // rows accepted in all parts
     QString currentFile() const { return m_file.fileName(); }
-    QStringList files() const { return m_files; }
+    QStringList files() const { return m_removedEmpty ? QStringList() : m_parts.files(); }
     QString error() const { return m_error; }
 
     // The header line and one row, without line end (for tests and benchmarks).
@@ -57,25 +65,22 @@ public:
     QString rowLine(qint64 msecsSinceEpoch, const StatusSnapshot &snapshot);
 
 private:
-    bool openPart(const QString &path, qint64 now);
+    void beginPart(qint64 now, QByteArray lead);
     bool writePending();
     bool fail(const QString &message);
-    QString nextPartPath();
     void appendTime(QString &row, qint64 msecs);
 
     Clock m_clock;
     QFile m_file;
-    QString m_basePath;
-    QStringList m_files;
-    int m_part = 0;
-    qint64 m_splitBytes = DefaultSplitBytes;
+    FileParts m_parts;
     QByteArray m_pending;
     qint64 m_written = 0; // bytes of whole rows in the current part
     qint64 m_rows = 0;
     qint64 m_committedRows = 0; // rows handed to the system
     qint64 m_partFirstRow = 0;
     qint64 m_lastFlush = 0;
-    qint64 m_nextMidnight = 0;
+    bool m_createdFirst = false;
+    bool m_removedEmpty = false;
     QChar m_point = QLatin1Char('.');
     QString m_row;
     qint64 m_cachedSecond = -1;

@@ -99,9 +99,10 @@ std::vector<QPointF> TrendHistory::curve(int f, qint64 from, qint64 to, int buck
         if (!open)
             return;
         open = false;
-        if (lowAt == highAt) {
+        // Samples that share a stamp (the clock was set back) keep both extremes.
+        if (low == high) {
             out.emplace_back(double(lowAt), double(low));
-        } else if (lowAt < highAt) {
+        } else if (lowAt <= highAt) {
             out.emplace_back(double(lowAt), double(low));
             out.emplace_back(double(highAt), double(high));
         } else {

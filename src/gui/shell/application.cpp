@@ -192,9 +192,11 @@ void Application::openTrendWindow()
 
 bool Application::startRecording(const QString &path)
 {
+    const CsvRecorder::Mode mode =
+        m_options.appendRecord ? CsvRecorder::Mode::Append : CsvRecorder::Mode::Create;
     if (m_trendWindow)
-        return m_trendWindow->startRecording(path);
-    if (m_recorder.start(path))
+        return m_trendWindow->startRecording(path, mode);
+    if (m_recorder.start(path, mode))
         return true;
     m_messages.ask(&m_window, QMessageBox::Warning, QStringLiteral("Запись"), m_recorder.error(),
                    QMessageBox::Ok);

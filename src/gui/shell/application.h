@@ -39,6 +39,7 @@ struct StartupOptions {
 
     bool showTrends = false; // --trends: the trend window opens with the main window
     QString recordPath;      // --record: the status is recorded to this file from the start
+    bool appendRecord = false; // --append: rows go after an existing recording's
     QString tracePath;  // --trace: the frame trace file; empty: no trace
     bool openMonitor = false; // --monitor: "Монитор обмена" opens with the main window
 };

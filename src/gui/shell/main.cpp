@@ -180,12 +180,17 @@ Arguments parseArguments(int argc, char *argv[])
         QStringLiteral("trends"), QStringLiteral("Открыть окно «Тренды» вместе с главным окном."));
     const QCommandLineOption recordOption(
         QStringLiteral("record"),
-        QStringLiteral("Записывать состояние контроллера в этот файл CSV с самого запуска."),
+        QStringLiteral("Записывать состояние контроллера в этот новый файл CSV с самого запуска "
+                       "(существующий файл не трогается)."),
         QStringLiteral("файл"));
+    const QCommandLineOption appendOption(
+        QStringLiteral("append"),
+        QStringLiteral("С --record: дописывать строки в существующий файл с тем же заголовком."));
     parser.addOption(portOption);
     parser.addOption(demoOption);
     parser.addOption(trendsOption);
     parser.addOption(recordOption);
+    parser.addOption(appendOption);
     parser.addOption(traceOption);
     parser.addOption(monitorOption);
     parser.process(ours);
@@ -198,6 +203,7 @@ Arguments parseArguments(int argc, char *argv[])
     result.options.showTrends = parser.isSet(trendsOption);
     if (parser.isSet(recordOption))
         result.options.recordPath = QFileInfo(parser.value(recordOption)).absoluteFilePath();
+    result.options.appendRecord = parser.isSet(appendOption);
     result.options.tracePath = parser.value(traceOption);
     result.options.openMonitor = parser.isSet(monitorOption);
     return result;

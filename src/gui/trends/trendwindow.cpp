@@ -325,10 +325,10 @@ QString TrendWindow::suggestedPath(const QString &stem, const QString &suffix) c
                   suffix);
 }
 
-bool TrendWindow::startRecording(const QString &path)
+bool TrendWindow::startRecording(const QString &path, CsvRecorder::Mode mode)
 {
     m_lastFolder = QFileInfo(path).absolutePath();
-    const bool ok = m_recorder.start(path);
+    const bool ok = m_recorder.start(path, mode);
     updateTitle();
     if (!ok)
         m_messages.ask(this, QMessageBox::Warning, QStringLiteral("Запись"), m_recorder.error(),

@@ -44,7 +44,7 @@ public:
     void setSelectedFields(const QStringList &keys);
     int spanMinutes() const;
 
-    bool startRecording(const QString &path);
+    bool startRecording(const QString &path, CsvRecorder::Mode mode = CsvRecorder::Mode::Create);
     void stopRecording();
     bool savePicture(const QString &path);
 

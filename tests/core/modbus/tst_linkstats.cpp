@@ -195,6 +195,50 @@ private slots:
                                                    "1.500", "repeat"}));
         QCOMPARE(QDateTime::fromString(fields.at(0), Qt::ISODateWithMs).toMSecsSinceEpoch(),
                  r.msecsSinceEpoch);
+
+        // Split like a recording, by the exchanges' time: at the size limit and at local
+        // midnight, skipping a number whose file exists; each part starts with the column line.
+        const QString base = dir.filePath(QStringLiteral("split.txt"));
+        QFile taken(dir.filePath(QStringLiteral("split-2.txt")));
+        QVERIFY(taken.open(QIODevice::WriteOnly) && taken.write("kept") == 4);
+        taken.close();
+        const qint64 evening = QDateTime(QDate(2024, 5, 17), QTime(23, 59, 58)).toMSecsSinceEpoch();
+        const qint64 lineBytes = TraceLine(polled(evening)).size() + 1;
+        {
+            TraceFile trace(base);
+            trace.setSplitBytes(TraceHeader().toUtf8().size() + 1 + 2 * lineBytes + lineBytes / 2);
+            QVERIFY(trace.open());
+            for (qint64 at : {evening, evening + 500, evening + 1000, evening + 2100})
+                trace.exchanged(polled(at));
+            QCOMPARE(trace.files(), (QStringList{base, dir.filePath(QStringLiteral("split-3.txt")),
+                                                 dir.filePath(QStringLiteral("split-4.txt"))}));
+        }
+        const auto part = [](const QString &name) {
+            QFile file(name);
+            return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
+        };
+        for (const auto &[name, lines] : {std::pair{base, 2}, {dir.filePath("split-3.txt"), 1},
+                                          {dir.filePath("split-4.txt"), 1}}) {
+            const QList<QByteArray> got = part(name);
+            QCOMPARE(got.size(), 1 + lines + 1);
+            QCOMPARE(got.first(), TraceHeader().toUtf8());
+        }
+        QVERIFY(part(dir.filePath("split-4.txt")).at(1).startsWith("2024-05-18T00:00:00.100"));
+        QCOMPARE(part(taken.fileName()), QList<QByteArray>{"kept"});
+
+        // A part that cannot be created (the folder went away) is reported once.
+        QTemporaryDir gone;
+        TraceFile lost(gone.filePath(QStringLiteral("t.txt")));
+        QStringList reports;
+        lost.onFailure = [&reports](const QString &message) { reports << message; };
+        lost.setSplitBytes(1);
+        QVERIFY(lost.open());
+        lost.exchanged(polled(evening));
+        QVERIFY(gone.remove());
+        for (int n = 1; n < 4; ++n)
+            lost.exchanged(polled(evening + n * 80));
+        QVERIFY(!lost.isWriting());
+        QCOMPARE(reports, QStringList{"Файл трассировки " + gone.filePath("t-2.txt") + " не записывается"});
     }
 
     // A file that cannot be opened, or one that fills up, is reported once, and later

@@ -121,6 +121,11 @@ private slots:
         QCOMPARE(cell[QStringLiteral("lbl_ext_cecsf_0")], QStringLiteral("АК"));
         QCOMPARE(cell[QStringLiteral("alarms")], QStringLiteral("0x00000040"));
         QCOMPARE(cell[QStringLiteral("inputs")], QStringLiteral("0x0201"));
+        // A fraction's leading zero: 50,05 Hz is not 50,5 Hz, cos φ 0,045 is not 0,45.
+        const auto small =
+            Cells(recorder.rowLine(0, DecodeStatusBlock(StatusBlock({{13, 45}, {16, 5005}}))));
+        QCOMPARE(small[QStringLiteral("lbl_cosfi")], p("0.045"));
+        QCOMPARE(small[QStringLiteral("lbl_fr")], p("50.05"));
 
         // Every number is the window's text without its unit.
         int i = 0;

@@ -45,6 +45,36 @@ private slots:
         QCOMPARE(h.nearest(1000 + 249 * 80 + TrendHistory::GapMs + 1), -1);
     }
 
+    // The clock set back 10 s while the ring is wrapping: every sample is kept once, in arrival
+    // order, stamps never go backwards, and the time queries and the curve still find them.
+    void clockSetBackKeepsOrderAndEverySample()
+    {
+        TrendHistory h(50);
+        for (int n = 0; n < 70; ++n)
+            h.append(n < 30 ? 100000 + n * 80 : 90000 + n * 80, Sample(n));
+        QCOMPARE(h.size(), 50);
+        QCOMPARE(h.timeAt(9), 100000 + 29 * 80); // the time before the change stays as it was
+        for (int i = 0; i < h.size(); ++i) {
+            QCOMPARE(h.valueAt(phaseA, i), float(0.1 * (20 + i)));
+            QVERIFY(i == 0 || h.timeAt(i) >= h.timeAt(i - 1));
+        }
+        for (qint64 t = h.timeAt(0) - 100; t <= h.timeAt(49) + 100; t += 40) {
+            int first = 0;
+            while (first < h.size() && h.timeAt(first) < t)
+                ++first;
+            QCOMPARE(h.lowerBound(t), first);
+        }
+        const std::vector<QPointF> curve =
+            h.curve(phaseA, h.timeAt(49) - 1000, h.timeAt(49) + 1, 100);
+        QVERIFY(!curve.empty());
+        double high = 0;
+        for (size_t i = 0; i < curve.size(); ++i) {
+            QVERIFY(i == 0 || curve[i].x() >= curve[i - 1].x());
+            high = qMax(high, curve[i].y());
+        }
+        QCOMPARE(float(high), 6.9f); // the newest sample, though it shares its stamp
+    }
+
     void invalidValuesAndSilenceBreakTheCurve()
     {
         TrendHistory h;

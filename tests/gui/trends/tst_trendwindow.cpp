@@ -64,12 +64,17 @@ class TestTrendWindow : public QObject
     vortan::test::ScriptedMessages m_messages;
     std::unique_ptr<TrendWindow> m_window;
 
-    void check(const QString &heading)
+    void check(const QString &heading, Qt::CheckState state = Qt::Checked)
     {
         const auto items = child<QTreeWidget>("tree_fields")
                                ->findItems(heading, Qt::MatchExactly | Qt::MatchRecursive);
         QCOMPARE(items.size(), 1);
-        items[0]->setCheckState(0, Qt::Checked);
+        items[0]->setCheckState(0, state);
+    }
+    QByteArray stored(const QString &path) const
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     template <class T>
     T *child(const char *name) const
@@ -192,6 +197,66 @@ private slots:
                  (QStringList{QStringLiteral("lbl_phAU"), QStringLiteral("lbl_ext_actpwr_3")}));
         QCOMPARE(again.spanMinutes(), 15);
         QCOMPARE(again.size(), QSize(900, 500));
+    }
+
+    // A list that went on over Fields2 and Fields3 got shorter: the old keys cannot bring the
+    // dropped curves back.
+    void shorterChoiceLeavesNoOldKeys()
+    {
+        QFile file(m_config);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write(
+            "[Trends]\r\nFields=lbl_phAU\r\nFields2=lbl_ext_actpwr_3\r\nFields3=lbl_frt\r\n");
+        file.close();
+        m_window = std::make_unique<TrendWindow>(m_history, m_recorder, m_config, m_messages);
+        m_window->show();
+        QCOMPARE(m_window->selectedFields().size(), 3);
+        check(QStringLiteral("ЭА группы 3: Акт. P, кВт"), Qt::Unchecked);
+        m_window->close();
+        for (const QByteArray &line : stored(m_config).split('\n'))
+            QVERIFY2(!line.startsWith("Fields2=l") && !line.startsWith("Fields3=l"),
+                     line.constData());
+
+        const TrendWindow again(m_history, m_recorder, m_config, m_messages);
+        QCOMPARE(again.selectedFields(),
+                 (QStringList{QStringLiteral("lbl_phAU"), QStringLiteral("lbl_frt")}));
+    }
+
+    // --record never replaces a file; with --append it goes on after the rows already there.
+    void recordOptionKeepsAnExistingFile()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("старая.csv"));
+        const QByteArray old = "\xEF\xBB\xBF" + CsvRecorder().headerLine().toUtf8() +
+                               "\r\n2024-05-17 14:03:22,125\r\n";
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+        file.close();
+        test::FakeSerialLink link;
+        QTemporaryDir programDir;
+        StartupOptions options;
+        options.programDir = programDir.path();
+        options.recordPath = path;
+        {
+            Application app(options, link, m_messages);
+            QVERIFY(app.start(false));
+            QVERIFY(!app.recorder().isRecording());
+        }
+        QCOMPARE(m_messages.shown.size(), 1);
+        QVERIFY2(m_messages.shown[0].text.contains(QStringLiteral("«%1» уже существует").arg(path)),
+                 qPrintable(m_messages.shown[0].text));
+        QCOMPARE(stored(path), old);
+
+        options.appendRecord = true;
+        test::FakeSerialLink line;
+        Application app(options, line, m_messages);
+        QVERIFY(app.start(false));
+        app.ExchangeTick();
+        const RxBuffer reply = StatusBlock({{4, 2305}});
+        line.feed(QByteArray(reinterpret_cast<const char *>(reply.bytes.data()), reply.count));
+        app.ExchangeTick();
+        QVERIFY(app.recorder().stop());
+        QVERIFY(stored(path).startsWith(old));
+        QCOMPARE(stored(path).count("\r\n"), 3);
     }
 
     void recordingFromTheWindowShowsFileAndRows()
