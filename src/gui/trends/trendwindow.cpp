@@ -60,8 +60,11 @@ TrendWindow::TrendWindow(const TrendHistory &history, CsvRecorder &recorder,
 {
     setObjectName(QStringLiteral("frm_trends"));
     setWindowTitle(QStringLiteral("Тренды"));
-    askSaveFile = [this](const QString &title, const QString &suggested, const QString &filter) {
-        return QFileDialog::getSaveFileName(this, title, suggested, filter);
+    askSaveFile = [this](const QString &title, const QString &suggested, const QString &filter,
+                         bool confirmReplace) {
+        return QFileDialog::getSaveFileName(
+            this, title, suggested, filter, nullptr,
+            confirmReplace ? QFileDialog::Options() : QFileDialog::DontConfirmOverwrite);
     };
 
     m_tree = new QTreeWidget();
@@ -351,11 +354,22 @@ void TrendWindow::recordClicked()
         stopRecording();
         return;
     }
+    // A recording never replaces a file: an existing one can only be continued.
     const QString path = askSaveFile(QStringLiteral("Запись в файл CSV"),
                                      suggestedPath(QStringLiteral("запись"), QStringLiteral("csv")),
-                                     QStringLiteral("Файлы CSV (*.csv)"));
-    if (!path.isEmpty())
+                                     QStringLiteral("Файлы CSV (*.csv)"), false);
+    if (path.isEmpty())
+        return;
+    if (!QFileInfo::exists(path)) {
         startRecording(path);
+        return;
+    }
+    const QString question =
+        QStringLiteral("Файл «%1» уже существует и не будет заменён.\r\nДописать строки в конец файла?")
+            .arg(QDir::toNativeSeparators(path));
+    if (m_messages.ask(this, QMessageBox::Question, QStringLiteral("Запись"), question,
+                       QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+        startRecording(path, CsvRecorder::Mode::Append);
 }
 
 bool TrendWindow::savePicture(const QString &path)
@@ -368,7 +382,7 @@ void TrendWindow::pictureClicked()
 {
     const QString path = askSaveFile(QStringLiteral("Сохранить изображение"),
                                      suggestedPath(QStringLiteral("тренды"), QStringLiteral("png")),
-                                     QStringLiteral("Изображения PNG (*.png)"));
+                                     QStringLiteral("Изображения PNG (*.png)"), true);
     if (!path.isEmpty() && !savePicture(path))
         m_messages.ask(
             this, QMessageBox::Warning, QStringLiteral("Тренды"),

@@ -38,7 +38,8 @@ public:
 
     // Asks for a file to write: title, suggested path, filter; empty when cancelled. A save
     // dialog by default; tests answer it themselves.
-    std::function<QString(const QString &, const QString &, const QString &)> askSaveFile;
+    // Title, suggested path, filter, whether the dialog itself asks before replacing a file.
+    std::function<QString(const QString &, const QString &, const QString &, bool)> askSaveFile;
 
     QStringList selectedFields() const;
     void setSelectedFields(const QStringList &keys);

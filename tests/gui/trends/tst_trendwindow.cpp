@@ -262,7 +262,7 @@ private slots:
     void recordingFromTheWindowShowsFileAndRows()
     {
         const QString path = m_dir.filePath(QStringLiteral("запись.csv"));
-        m_window->askSaveFile = [&](const QString &, const QString &, const QString &) {
+        m_window->askSaveFile = [&](const QString &, const QString &, const QString &, bool) {
             return path;
         };
         child<QPushButton>("btn_record")->click();
@@ -276,7 +276,22 @@ private slots:
         QCOMPARE(m_window->windowTitle(), QStringLiteral("Тренды"));
         QVERIFY(QFileInfo(path).size() > 0);
 
-        m_window->askSaveFile = [&](const QString &, const QString &, const QString &) {
+        // The same file again: asked, never replaced; "Yes" continues it after its rows.
+        const QByteArray before = stored(path);
+        m_messages.answers = {QMessageBox::No, QMessageBox::Yes};
+        child<QPushButton>("btn_record")->click();
+        QVERIFY(!m_recorder.isRecording());
+        QCOMPARE(stored(path), before);
+        child<QPushButton>("btn_record")->click();
+        QCOMPARE(m_messages.shown.size(), 2);
+        QVERIFY(m_messages.shown[1].text.contains(QStringLiteral("не будет заменён")));
+        m_recorder.append(s);
+        child<QPushButton>("btn_record")->click();
+        QVERIFY(stored(path).startsWith(before));
+        QCOMPARE(stored(path).count("\r\n"), before.count("\r\n") + 1);
+        m_messages.shown.clear();
+
+        m_window->askSaveFile = [&](const QString &, const QString &, const QString &, bool) {
             return m_dir.filePath(QStringLiteral("нет/x.csv"));
         };
         child<QPushButton>("btn_record")->click();
