@@ -21,6 +21,7 @@ QByteArray withCrc(QByteArray body)
 // the line's clock when one is set.
 struct AnsweringLink : test::FakeSerialLink {
     std::function<QByteArray(const QByteArray &)> answer;
+    QObject context; // for answers that come later
     void write(const QByteArray &frame) override
     {
         FakeSerialLink::write(frame);
@@ -93,21 +94,24 @@ private slots:
     }
 
     // A copy of the previous answer that arrives late, before or right behind the real reply,
-    // is reported once as a stray frame with no request and never decoded; the real reply
-    // still counts, with its time on the line.
+    // is reported once as a stray frame with no request and never decoded; the wait goes on
+    // for the real reply, which still counts, with its time on the line.
     void lateReplyIsSetAside_data()
     {
         QTest::addColumn<bool>("lateFirst");
+        QTest::addColumn<int>("replyAfterMs"); // -1: with the late copy
         QTest::addColumn<QStringList>("verdicts");
-        QTest::newRow("before the reply")
-            << true << QStringList{"good", "stray", "good", "stray", "good"};
+        const QStringList twoStrays{"good", "stray", "good", "stray", "good"};
+        QTest::newRow("before the reply") << true << -1 << twoStrays;
+        QTest::newRow("before the reply, which follows 2 ms later") << true << 2 << twoStrays;
         // The one behind the last reply is left on the line when the transfer ends.
         QTest::newRow("right behind the reply")
-            << false << QStringList{"good", "good", "stray", "good"};
+            << false << -1 << QStringList{"good", "good", "stray", "good"};
     }
     void lateReplyIsSetAside()
     {
         QFETCH(bool, lateFirst);
+        QFETCH(int, replyAfterMs);
         QFETCH(QStringList, verdicts);
         AnsweringLink link;
         link.open();
@@ -116,6 +120,11 @@ private slots:
         link.answer = [&](const QByteArray &f) {
             const QByteArray reply = paramReply(f);
             const QByteArray late = std::exchange(previous, reply);
+            if (replyAfterMs >= 0) {
+                QTimer::singleShot(replyAfterMs, &link.context,
+                                   [&link, reply] { link.feed(reply); });
+                return late;
+            }
             return lateFirst ? late + reply : reply + late;
         };
         LinkSession session(link);
