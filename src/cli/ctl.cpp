@@ -310,6 +310,8 @@ QString Command::verdictText(const LinkSession::Outcome &outcome) const
         return QStringLiteral("контроллер отказал, код исключения %1").arg(outcome.exceptionCode);
     case Verdict::BadCrc:
         return QStringLiteral("несовпадение КС");
+    case Verdict::Stray:
+        return QStringLiteral("ответ не соответствует запросу");
     case Verdict::Good:
     case Verdict::NoReply:
     case Verdict::Short:

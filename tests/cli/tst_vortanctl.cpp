@@ -161,6 +161,23 @@ private slots:
         QCOMPARE(scan.out.count('\n'), 1);
     }
 
+    // A controller that answers 45 ms late, after its request has gone out again: the late
+    // answer counts for the repeated request, its second copy arrives while the next request
+    // is in flight and is set aside, and the backup holds every value.
+    void backupFromALateController()
+    {
+        const QByteArray memory = knownMemory();
+        QVERIFY(writeAll(path("late.bin"), memory));
+        QVERIFY(SaveParamSet(path("late-expected.ini"), shownTexts(memory)));
+        Simulator sim({QStringLiteral("--memory"), path("late.bin"), QStringLiteral("--delay"),
+                       QStringLiteral("45")});
+        QVERIFY(sim.waitReady());
+        const Result r = ctl({QStringLiteral("backup"), QStringLiteral("-o"), path("late.ini"),
+                              QStringLiteral("--port"), sim.device()});
+        QVERIFY2(r.exit == 0, qPrintable(r.err));
+        QCOMPARE(readAll(path("late.ini")), readAll(path("late-expected.ini")));
+    }
+
     // A file the controller must not get: exit 2 before anything goes on the line, every
     // offending key named on its own line with its caption and the reason.
     void badFilesWriteNothing_data()
@@ -237,6 +254,13 @@ private slots:
         QCOMPARE(silent.exit, 3);
         QVERIFY2(silent.err.contains(QStringLiteral("«Чтение состояния»")), qPrintable(silent.err));
         QVERIFY2(silent.ms < 3000, qPrintable(QString::number(silent.ms)));
+        // --retries N: the first try and N repeats, each an exchange of its own on -v.
+        const Result retried =
+            ctl({QStringLiteral("status"), QStringLiteral("--address"), QStringLiteral("9"),
+                 QStringLiteral("--retries"), QStringLiteral("2"), QStringLiteral("-v"),
+                 QStringLiteral("--port"), lossy.device()});
+        QCOMPARE(retried.exit, 3);
+        QCOMPARE(retried.err.count(QStringLiteral("\tnoreply\t")), 3);
 
         QSerialPort holder(QFileInfo(lossy.device()).canonicalFilePath());
         QVERIFY(holder.open(QIODevice::ReadWrite));

@@ -15,13 +15,13 @@ namespace
 // Far more than one 40 ms period can carry at 115200 baud: the limit only guarantees that a link
 // which never stops reporting bytes cannot hold the tick.
 constexpr int MaxBytesDrainedPerTick = 1 << 16;
-constexpr int ExceptionFlag = 0x80;
 
 } // namespace
 
 const char *const StatusNoReply = "Ошибка обмена: Нет ответа от контроллера Вортан";
 const char *const StatusBadCrc = "Ошибка обмена: Несовпадение КС";
 const char *const StatusGood = "Связь с контроллером Вортан установлена";
+const char *const StatusStray = "Ошибка обмена: Ответ не соответствует запросу";
 
 ExchangeCycle::ExchangeCycle(RequestQueue &queue, RxBuffer &rx, SerialLink &link, CycleHost &host,
                              PollPolicy &policy)
@@ -65,8 +65,12 @@ void ExchangeCycle::ExchangeTick()
     } else if (!m_rx.crcGood()) {
         verdict = Verdict::BadCrc;
         m_host.setStatusText(QString::fromUtf8(StatusBadCrc));
+    } else if (const ReplyMatch match = CheckReply(m_rx, m_txFrame); match == ReplyMatch::Stray) {
+        // Judged like a bad reply: the request stays in flight and goes out again.
+        verdict = Verdict::Stray;
+        m_host.setStatusText(QString::fromUtf8(StatusStray));
     } else {
-        verdict = (m_rx.byte(1) & ExceptionFlag) ? Verdict::Exception : Verdict::Good;
+        verdict = match == ReplyMatch::Exception ? Verdict::Exception : Verdict::Good;
         m_host.setStatusText(QString::fromUtf8(StatusGood));
         m_queue.AdvanceReadIndex();
         m_host.decodeReply();
@@ -96,6 +100,25 @@ void ExchangeCycle::report(Verdict verdict, int received)
         if (t.requestSentUs >= 0 && t.lastArrivalUs >= t.requestSentUs)
             record.replyTimeUs = t.lastArrivalUs - t.requestSentUs;
     }
+    notify(record);
+}
+
+void ExchangeCycle::reportStray(const QByteArray &frame)
+{
+    if (m_observers.empty())
+        return;
+    ExchangeRecord record;
+    record.msecsSinceEpoch = QDateTime::currentMSecsSinceEpoch();
+    record.reply = frame.left(ExchangeRecord::MaxReplyBytes);
+    record.bytesReceived = int(frame.size());
+    record.verdict = Verdict::Stray;
+    record.queueDepth = m_queue.waiting();
+    record.port = m_link.selectedPort();
+    notify(record);
+}
+
+void ExchangeCycle::notify(const ExchangeRecord &record)
+{
     for (ExchangeObserver *observer : m_observers)
         observer->exchanged(record);
 }

@@ -26,6 +26,7 @@ public:
 extern const char *const StatusNoReply; // "Ошибка обмена: Нет ответа от контроллера Вортан"
 extern const char *const StatusBadCrc; // "Ошибка обмена: Несовпадение КС"
 extern const char *const StatusGood; // "Связь с контроллером Вортан установлена"
+extern const char *const StatusStray; // "Ошибка обмена: Ответ не соответствует запросу"
 
 // One exchange per 40 ms tick: judge what arrived since the last tick, then send the next request.
 class ExchangeCycle
@@ -40,6 +41,9 @@ public:
     void removeObserver(ExchangeObserver *observer);
 
     void ExchangeTick();
+    // A whole frame that answers nothing, taken off the line between ticks by a driver that
+    // looks at the line more often than the tick: observers see it once, with no request.
+    void reportStray(const QByteArray &frame);
     // Sends nothing on a closed port or while the slave address is not a byte (no selection).
     void SendNextRequest();
 
@@ -47,6 +51,7 @@ public:
 
 private:
     void report(Verdict verdict, int received);
+    void notify(const ExchangeRecord &record);
 
     RequestQueue &m_queue;
     RxBuffer &m_rx;

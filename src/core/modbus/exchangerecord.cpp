@@ -18,6 +18,8 @@ QString VerdictWord(Verdict verdict, int exceptionCode)
         return QStringLiteral("short");
     case Verdict::Exception:
         return QStringLiteral("exception:%1").arg(exceptionCode);
+    case Verdict::Stray:
+        return QStringLiteral("stray");
     }
     return QString();
 }

@@ -9,11 +9,12 @@ namespace vortan
 
 // How a tick judged what arrived for the request sent on the tick before.
 enum class Verdict {
-    Good,      // at least 3 bytes and a good CRC
+    Good,      // a good CRC, and the frame answers the request in flight (CheckReply)
     BadCrc,    // at least 3 bytes, CRC mismatch
     NoReply,   // nothing arrived
     Short,     // 1 or 2 bytes: shown as no reply
     Exception, // good CRC, function code with the exception flag; byte 2 is the code
+    Stray,     // good CRC, but the frame answers no request in flight: never a value
 };
 
 // One closed exchange: the request of the previous tick and what came back for it.
@@ -40,7 +41,7 @@ struct ExchangeRecord {
     bool idle() const { return request.isEmpty() && bytesReceived == 0; }
 };
 
-// A short word for a verdict: good, crc, noreply, short, exception:N.
+// A short word for a verdict: good, crc, noreply, short, exception:N, stray.
 QString VerdictWord(Verdict verdict, int exceptionCode = -1);
 // One line of a frame trace, fields separated by tabs: local time (ISO 8601 with milliseconds
 // and UTC offset), request bytes in hex ("-" for none), reply bytes in hex ("-"), verdict,

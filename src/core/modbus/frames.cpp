@@ -1,5 +1,7 @@
 #include "modbus/frames.h"
 
+#include <cstring>
+
 namespace vortan
 {
 
@@ -12,6 +14,7 @@ constexpr int ParamRunMaxBytes = 80;
 constexpr quint16 PriorityCodeRegister = 4010;
 constexpr quint16 ControlWordRegister = 4002;
 constexpr quint16 ControlRegisterCount = 5;
+constexpr quint8 ExceptionFlag = 0x80;
 
 class SlotWriter
 {
@@ -108,13 +111,73 @@ qint32 RxBuffer::RxUInt(int start, int n) const
     return qint32(v);
 }
 
+bool CrcGood(const quint8 *frame, int count)
+{
+    if (!frame || count < 3)
+        return false;
+    const quint16 sent = quint16(frame[count - 2] | (frame[count - 1] << 8));
+    return Crc16Modbus(frame, count - 2) == sent;
+}
+
+bool CrcGood(const QByteArray &frame)
+{
+    return CrcGood(reinterpret_cast<const quint8 *>(frame.constData()), int(frame.size()));
+}
+
 bool RxBuffer::crcGood() const
 {
-    if (count < 3 || count > MaxCount)
-        return false;
-    const quint16 crc = Crc16Modbus(bytes.data(), count - 2);
-    const quint16 sent = quint16(bytes[size_t(count - 2)] | (bytes[size_t(count - 1)] << 8));
-    return crc == sent;
+    return count <= MaxCount && CrcGood(bytes.data(), count);
+}
+
+ReplyMatch CheckReply(const quint8 *frame, int count, const QByteArray &request)
+{
+    // Address, function, at least one byte of body, CRC: the shortest request this tool sends.
+    if (!frame || count < 3 || request.size() < 5)
+        return ReplyMatch::Stray;
+    const auto asked = [&request](int i) { return i < request.size() ? quint8(request.at(i)) : 0; };
+    const quint8 function = asked(1);
+    if (frame[0] != asked(0))
+        return ReplyMatch::Stray;
+    if (frame[1] == quint8(function | ExceptionFlag) && !(function & ExceptionFlag))
+        return count == 5 ? ReplyMatch::Exception : ReplyMatch::Stray;
+    if (frame[1] != function)
+        return ReplyMatch::Stray;
+
+    bool fits = true;
+    switch (function) {
+    case FnReadInput:
+    case FnReadWrite: {
+        // Registers asked: bytes 4-5 of both requests (the read count of function 23).
+        const int dataBytes = 2 * (asked(4) * 256 + asked(5));
+        fits = frame[2] == dataBytes && count == 3 + dataBytes + 2;
+        break;
+    }
+    case FnWriteSingle:
+        fits =
+            count == request.size() && std::memcmp(frame, request.constData(), size_t(count)) == 0;
+        break;
+    case FnParamRead:
+    case FnParamWrite:
+        fits = count >= 5 && frame[2] == asked(2) && frame[3] == asked(3) && frame[4] == asked(4) &&
+               count == 5 + asked(4) + 2;
+        break;
+    default:
+        // A function whose answer this controller does not define is matched by address and
+        // function alone.
+        break;
+    }
+    return fits ? ReplyMatch::Reply : ReplyMatch::Stray;
+}
+
+ReplyMatch CheckReply(const RxBuffer &reply, const QByteArray &request)
+{
+    return CheckReply(reply.bytes.data(), qMin(reply.count, RxBuffer::MaxCount), request);
+}
+
+ReplyMatch CheckReply(const QByteArray &frame, const QByteArray &request)
+{
+    return CheckReply(reinterpret_cast<const quint8 *>(frame.constData()), int(frame.size()),
+                      request);
 }
 
 QByteArray BuildTxFrame(const RequestSlot &slot, quint8 slaveAddress)

@@ -11,6 +11,10 @@ namespace vortan
 quint16 Crc16Modbus(const quint8 *bytes, int count);
 quint16 Crc16Modbus(const QByteArray &bytes);
 
+// True when the frame has at least 3 bytes and its last two are the CRC (low first) of the rest.
+bool CrcGood(const quint8 *frame, int count);
+bool CrcGood(const QByteArray &frame);
+
 // Byte k (0 = bits 0-7 .. 3 = bits 24-31) of value taken as a signed 32-bit pattern (its low
 // 32 bits); any other k gives 0.
 quint8 ByteOf(qint64 value, int k);
@@ -70,6 +74,22 @@ struct ControlState {
     quint16 flr = 0;         // register 4005: sum of checked chk_flr tags
     quint16 iflr = 0;        // register 4006: sum of checked chk_iflr tags
 };
+
+// How a frame with a good CRC relates to the request in flight.
+enum class ReplyMatch {
+    Reply,     // the answer to it
+    Exception, // the controller refused it: its function + 0x80 and a code, 5 bytes
+    Stray,     // answers something else (a late reply to an earlier request, another slave)
+};
+
+// The one place that decides whether a frame answers the request in flight (`request`: the
+// frame as sent, CRC included; empty when nothing was sent, and then nothing is answered). The
+// slave address and function must be the request's, and the frame must have the shape of this
+// function's answer: 4 and 23 two bytes per register asked; 6 the echo of the request; 100 and
+// 101 the request's parameter address and count echoed, then that many data bytes.
+ReplyMatch CheckReply(const quint8 *frame, int count, const QByteArray &request);
+ReplyMatch CheckReply(const RxBuffer &reply, const QByteArray &request);
+ReplyMatch CheckReply(const QByteArray &frame, const QByteArray &request);
 
 // Request layouts.
 RequestSlot StatusPollRequest();                             // 4: start 2000, count 72

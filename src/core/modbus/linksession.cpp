@@ -36,8 +36,12 @@ void BufferedLink::pull()
 {
     if (m_read > 0 && m_read == m_buffer.size()) {
         m_buffer.clear();
+        m_arrivals.clear();
+        if (m_cut >= 0)
+            m_cut = qMax<qsizetype>(0, m_cut - m_read);
         m_read = 0;
     }
+    const qsizetype before = m_buffer.size();
     // Bounded like the tick's own drain: a line that never stops talking cannot hold us.
     for (int n = 0; n < (1 << 16) && m_line.bytesWaiting() > 0; ++n) {
         const int b = m_line.readByte();
@@ -45,34 +49,76 @@ void BufferedLink::pull()
             break;
         m_buffer.append(char(b));
     }
+    if (m_buffer.size() > before)
+        m_arrivals.append({m_buffer.size(), m_line.timing().lastArrivalUs});
+}
+
+void BufferedLink::passed(bool handedOn)
+{
+    while (!m_arrivals.isEmpty() && m_arrivals.first().first < m_read)
+        m_arrivals.removeFirst();
+    if (handedOn && !m_arrivals.isEmpty())
+        m_handedArrivalUs = m_arrivals.first().second;
 }
 
 int BufferedLink::bytesWaiting()
 {
     pull();
-    return int(m_buffer.size() - m_read);
+    const qsizetype end = m_cut >= 0 ? qMin(m_cut, m_buffer.size()) : m_buffer.size();
+    return int(qMax<qsizetype>(0, end - m_read));
 }
 
 int BufferedLink::readByte()
 {
-    if (m_read >= m_buffer.size())
+    if (m_read >= m_buffer.size() || (m_cut >= 0 && m_read >= m_cut))
         return -1;
-    return quint8(m_buffer.at(m_read++));
+    const int b = quint8(m_buffer.at(m_read++));
+    passed(true);
+    return b;
 }
 
-bool BufferedLink::holdsWholeReply()
+LinkTiming BufferedLink::timing() const
+{
+    LinkTiming t = m_line.timing();
+    if (m_handedArrivalUs >= 0)
+        t.lastArrivalUs = m_handedArrivalUs;
+    return t;
+}
+
+int BufferedLink::headFrameLength()
 {
     pull();
-    const QByteArray waiting = m_buffer.mid(m_read);
+    const QByteArray waiting =
+        QByteArray::fromRawData(m_buffer.constData() + m_read, m_buffer.size() - m_read);
     const int expected = ExpectedReplyLength(waiting);
-    return expected > 0 && waiting.size() >= expected;
+    return expected > 0 && waiting.size() >= expected ? expected : 0;
+}
+
+QByteArray BufferedLink::headFrame()
+{
+    const int n = headFrameLength();
+    return n > 0 ? m_buffer.mid(m_read, n) : QByteArray();
+}
+
+void BufferedLink::drop(qsizetype n)
+{
+    m_read = qMin(m_buffer.size(), m_read + qMax<qsizetype>(0, n));
+    passed(false);
+}
+
+void BufferedLink::setFrameCut(bool on)
+{
+    const int n = on ? headFrameLength() : 0;
+    m_cut = n > 0 ? m_read + n : -1;
 }
 
 void BufferedLink::discard()
 {
     pull();
     m_buffer.clear();
+    m_arrivals.clear();
     m_read = 0;
+    m_cut = -1;
 }
 
 int ExpectedReplyLength(const QByteArray &start)
@@ -102,10 +148,31 @@ void LinkSession::waitForReply(const QElapsedTimer &clock, qint64 deadline, bool
     // Short naps with the event loop turning, so the port's notifiers run; the reply is looked
     // at after each.
     QEventLoop loop;
-    while (clock.elapsed() < deadline && !(untilReply && m_link.holdsWholeReply())) {
+    while (clock.elapsed() < deadline) {
+        dropStrays();
+        if (untilReply && m_link.holdsWholeReply())
+            break;
         QTimer::singleShot(1, Qt::PreciseTimer, &loop, &QEventLoop::quit);
         loop.exec();
     }
+}
+
+void LinkSession::dropStrays()
+{
+    for (QByteArray frame = m_link.headFrame(); !frame.isEmpty(); frame = m_link.headFrame()) {
+        if (!CrcGood(frame) || CheckReply(frame, m_cycle.lastFrame()) != ReplyMatch::Stray)
+            return;
+        m_link.drop(frame.size());
+        m_cycle.reportStray(frame);
+    }
+}
+
+void LinkSession::tick()
+{
+    dropStrays();
+    m_link.setFrameCut(true);
+    m_cycle.ExchangeTick();
+    m_link.setFrameCut(false);
 }
 
 LinkSession::Outcome LinkSession::run(const std::function<void(const RxBuffer &)> &onReply,
@@ -136,7 +203,7 @@ LinkSession::Outcome LinkSession::run(const std::function<void(const RxBuffer &)
         } else {
             waitForReply(m_clock, m_sentAt + TickMs);
         }
-        m_cycle.ExchangeTick();
+        tick();
     }
     m_queue.clear();
     m_onReply = nullptr;
@@ -147,6 +214,9 @@ LinkSession::Outcome LinkSession::run(const std::function<void(const RxBuffer &)
 
 void LinkSession::exchanged(const ExchangeRecord &record)
 {
+    // A frame that answered nothing, dropped while the wait for the real reply went on.
+    if (record.verdict == Verdict::Stray && record.request.isEmpty())
+        return;
     // Runs between the verdict and the next send, so a transfer that stops here puts nothing
     // more on the line.
     const auto stop = [this, &record](Verdict verdict) {
@@ -204,7 +274,7 @@ int LinkSession::poll(PollPolicy &policy, const std::function<void(const RxBuffe
         last = !keepGoing();
         if (last)
             m_poll.target = nullptr; // the last tick judges the reply and sends nothing new
-        m_cycle.ExchangeTick();
+        tick();
         // A late tick must not cut the controller's time to answer the request it just sent.
         due = qMax(due + TickMs, clock.elapsed() + TickMs * 3 / 4);
     }

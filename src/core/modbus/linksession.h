@@ -5,6 +5,9 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+#include <QList>
+#include <QPair>
+
 #include <functional>
 
 namespace vortan
@@ -29,16 +32,33 @@ public:
     int bytesWaiting() override;
     int readByte() override;
     void write(const QByteArray &frame) override { m_line.write(frame); }
+    // The line's own stamps; the arrival is that of the batch which brought the last byte
+    // handed on, not of bytes that came after it and still wait in the buffer.
+    LinkTiming timing() const override;
 
-    // Takes what the port holds; true when the buffer starts with a whole reply.
-    bool holdsWholeReply();
+    // Takes what the port holds; the whole frame at the head of the buffer by its own length,
+    // or nothing while none is complete.
+    QByteArray headFrame();
+    bool holdsWholeReply() { return headFrameLength() > 0; }
+    // Forgets the first n bytes of the buffer (a frame that answers nothing).
+    void drop(qsizetype n);
+    // While on, a reader sees only the whole frame at the head (every byte when none is whole),
+    // so a frame that came right behind the reply is judged on its own, not glued to it.
+    void setFrameCut(bool on);
     void discard();
 
 private:
     void pull();
+    int headFrameLength();
+    void passed(bool handedOn);
+
     SerialLink &m_line;
     QByteArray m_buffer;
     qsizetype m_read = 0;
+    qsizetype m_cut = -1;
+    // Each batch taken from the line: where it ends in the buffer and when it arrived.
+    QList<QPair<qsizetype, qint64>> m_arrivals;
+    qint64 m_handedArrivalUs = -1;
 };
 
 // Length of a reply of this controller judged from its first bytes: exception 5 bytes, functions
@@ -97,6 +117,11 @@ private:
     void exchanged(const ExchangeRecord &record) override;
     // Waits until `deadline` on `clock`, or until the bytes waiting form a whole reply.
     void waitForReply(const QElapsedTimer &clock, qint64 deadline, bool untilReply = true);
+    // Whole frames with a good CRC at the head of the buffer that answer nothing in flight (a
+    // late reply to an earlier request) are reported once and dropped, so the wait goes on for
+    // the real reply.
+    void dropStrays();
+    void tick();
 
     // Quiet for run(); the caller's policy during poll().
     class SessionPoll : public PollPolicy

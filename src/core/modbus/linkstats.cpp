@@ -19,8 +19,11 @@ void LinkStats::exchanged(const ExchangeRecord &r)
         m_counts.port = r.port;
     }
     m_counts.bytesReceived += quint64(r.bytesReceived);
-    if (r.request.isEmpty())
+    if (r.request.isEmpty()) {
+        if (r.verdict == Verdict::Stray)
+            ++m_counts.stray;
         return;
+    }
 
     if (m_counts.exchanges++ == 0)
         m_counts.sinceMsecs = r.msecsSinceEpoch;
@@ -46,6 +49,10 @@ void LinkStats::exchanged(const ExchangeRecord &r)
         break;
     case Verdict::Short:
         ++m_counts.shortReply;
+        failed = true;
+        break;
+    case Verdict::Stray:
+        ++m_counts.stray;
         failed = true;
         break;
     }

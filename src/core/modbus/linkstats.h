@@ -21,6 +21,9 @@ struct LinkFigures {
     quint64 shortReply = 0;
     quint64 exceptions = 0;
     QList<QPair<int, quint64>> exceptionsByCode; // (code, count), codes rising
+    // Frames with a good CRC that answered no request in flight, also those taken between
+    // exchanges (which are no exchange of their own).
+    quint64 stray = 0;
     quint64 repeats = 0;
     quint64 longestFailRun = 0; // exchanges in a row without a reply that could be read
     quint64 currentFailRun = 0;

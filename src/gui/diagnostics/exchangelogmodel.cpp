@@ -98,6 +98,8 @@ QString ExchangeLogModel::verdictText(const ExchangeRecord &r)
         return QStringLiteral("Неполный ответ: %1 байт").arg(r.bytesReceived);
     case Verdict::Exception:
         return QStringLiteral("Нарушение протокола, код: %1").arg(r.exceptionCode());
+    case Verdict::Stray:
+        return QStringLiteral("Ответ не на запрос");
     }
     return QString();
 }
@@ -115,6 +117,8 @@ QColor ExchangeLogModel::verdictColour(Verdict verdict)
         return QColor(0xFF, 0xE0, 0xB2); // light orange
     case Verdict::Exception:
         return QColor(0xBD, 0xD7, 0xEE); // light blue: the controller answered and refused
+    case Verdict::Stray:
+        return QColor(0xE4, 0xDF, 0xEC); // light purple: a whole frame, but not this answer
     }
     return QColor();
 }

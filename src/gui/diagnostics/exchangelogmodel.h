@@ -39,7 +39,7 @@ public:
                         int role = Qt::DisplayRole) const override;
 
     // "Норма", "Несовпадение КС", "Нет ответа", "Неполный ответ: N байт",
-    // "Нарушение протокола, код: N".
+    // "Нарушение протокола, код: N", "Ответ не на запрос".
     static QString verdictText(const ExchangeRecord &record);
     // Light backgrounds under black text: readable on any theme and in print.
     static QColor verdictColour(Verdict verdict);

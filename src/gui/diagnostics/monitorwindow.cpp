@@ -162,6 +162,7 @@ void MonitorWindow::buildWindow()
     m_rate = addFigure(grid, "lbl_stat_rate", QStringLiteral("Обменов в секунду (10 с)"), 2, 2);
     m_bytes = addFigure(grid, "lbl_stat_bytes", QStringLiteral("Байт передано / принято"), 3, 0);
     m_since = addFigure(grid, "lbl_stat_since", QStringLiteral("Счёт с"), 3, 1);
+    m_stray = addFigure(grid, "lbl_stat_stray", QStringLiteral("Ответ не на запрос"), 3, 2);
     m_replyTime =
         addFigure(grid, "lbl_stat_replytime", QStringLiteral("Время ответа, мс"), 4, 0, 3);
 
@@ -299,6 +300,7 @@ void MonitorWindow::showFigures(const LinkFigures &f)
     setIfChanged(m_badCrc, share(f.badCrc, f.exchanges));
     setIfChanged(m_noReply, share(f.noReply, f.exchanges));
     setIfChanged(m_short, share(f.shortReply, f.exchanges));
+    setIfChanged(m_stray, share(f.stray, f.exchanges));
     QStringList codes;
     for (const auto &[code, count] : f.exceptionsByCode)
         codes << QStringLiteral("код %1: %2").arg(code).arg(count);

@@ -100,6 +100,7 @@ private:
     QLabel *m_badCrc = nullptr;
     QLabel *m_noReply = nullptr;
     QLabel *m_short = nullptr;
+    QLabel *m_stray = nullptr;
     QLabel *m_exceptions = nullptr;
     QLabel *m_repeats = nullptr;
     QLabel *m_failRun = nullptr;

@@ -1,4 +1,5 @@
 #include "modbus/exchangecycle.h"
+#include "modbus/linkstats.h"
 
 #include "fakeseriallink.h"
 
@@ -15,6 +16,7 @@ namespace
 const QString NoReply = QStringLiteral("Ошибка обмена: Нет ответа от контроллера Вортан");
 const QString BadCrc = QStringLiteral("Ошибка обмена: Несовпадение КС");
 const QString Good = QStringLiteral("Связь с контроллером Вортан установлена");
+const QString Stray = QStringLiteral("Ошибка обмена: Ответ не соответствует запросу");
 
 QByteArray hex(const char *text)
 {
@@ -31,9 +33,22 @@ QByteArray withCrc(QByteArray body)
     return body.append(char(crc & 0xFF)).append(char(crc >> 8));
 }
 
-const QByteArray AnyGoodReply = withCrc(hex("01 17 02 00 00"));
+const QByteArray PriorityCodeReply = withCrc(hex("01 17 02 00 00"));
 
 const QByteArray StatusReply = withCrc(hex("01 04 90") + QByteArray(144, '\x5A'));
+
+// The controller's good answer to a request of the window's polls and commands.
+QByteArray answerTo(const QByteArray &request)
+{
+    switch (quint8(request.at(1))) {
+    case FnReadInput:
+        return StatusReply;
+    case FnReadWrite:
+        return PriorityCodeReply;
+    default:
+        return request; // the echo of a command
+    }
+}
 
 class FakeHost : public CycleHost
 {
@@ -60,8 +75,14 @@ struct World {
     FakeHost host;
     AlternatingPoll poll{[this] { return host.state; }};
     ExchangeCycle cycle{queue, rx, link, host, poll};
+    LinkStats stats;
 
-    World() { link.setOpen(true); }
+    World()
+    {
+        link.setOpen(true);
+        cycle.addObserver(&stats);
+    }
+    QByteArray answer() const { return answerTo(link.written.last()); }
 
     void tick(const QByteArray &reply = {})
     {
@@ -91,7 +112,7 @@ private slots:
         QCOMPARE(w->link.written, QList<QByteArray>{StatusPollFrame});
         for (int i = 1; i < 8; ++i) {
             w->host.state.priority = i;
-            w->tick(AnyGoodReply);
+            w->tick(w->answer());
             QCOMPARE(w->host.statuses.last(), Good);
         }
         w->host.state.priority = 0;
@@ -107,16 +128,22 @@ private slots:
     }
 
     // Without a good reply the request in flight goes out again on every tick, without limit,
-    // and the command queued behind it waits.
+    // and the command queued behind it waits. A frame with a good CRC that answers another
+    // request is never decoded; the statistics count it as such, and every resend as a repeat.
     void failedExchangeRepeatsAndHoldsBackTheQueue_data()
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("status");
-        QByteArray corrupted = AnyGoodReply;
+        QByteArray corrupted = StatusReply;
         corrupted[corrupted.size() - 1] = char(corrupted.back() ^ 0x01);
         QTest::newRow("silence") << QByteArray() << NoReply;
         QTest::newRow("two bytes") << hex("01 04") << NoReply;
         QTest::newRow("bad CRC") << corrupted << BadCrc;
+        QTest::newRow("three good bytes") << withCrc(hex("01")) << Stray;
+        QTest::newRow("priority code for a status read") << PriorityCodeReply << Stray;
+        QTest::newRow("command echo for a status read") << ResetAlarmsFrame << Stray;
+        QTest::newRow("another slave's status block")
+            << withCrc("\x02" + StatusReply.mid(1).chopped(2)) << Stray;
     }
     void failedExchangeRepeatsAndHoldsBackTheQueue()
     {
@@ -130,12 +157,15 @@ private slots:
         QCOMPARE(w->host.statuses.size(), 51);
         QCOMPARE(w->host.statuses.last(), status);
         QCOMPARE(w->host.decoded, 0);
-        w->tick(AnyGoodReply);
+        const LinkFigures f = w->stats.figures(0);
+        QCOMPARE(f.stray, quint64(status == Stray ? 50 : 0));
+        QCOMPARE(f.repeats, quint64(49));
+        w->tick(StatusReply);
         QCOMPARE(w->link.written.last(), ResetAlarmsFrame);
     }
 
-    // The shortest reply counts, and a request its dispatch queues goes out in the same tick.
-    void threeGoodBytesAreAReplyDispatchedAtOnce()
+    // A request the dispatch of a reply queues goes out in the same tick.
+    void requestQueuedByTheDispatchGoesOutAtOnce()
     {
         w->tick();
         int seenCount = -1;
@@ -143,9 +173,9 @@ private slots:
             seenCount = w->rx.count;
             EnqueuePriorityDone(w->queue);
         };
-        w->tick(hex("01 7E 80"));
+        w->tick(StatusReply);
         QCOMPARE(w->host.statuses.last(), Good);
-        QCOMPARE(seenCount, 3);
+        QCOMPARE(seenCount, StatusReplyLength);
         QCOMPARE(w->link.written.last(), PriorityDoneFrame);
     }
 
@@ -158,7 +188,7 @@ private slots:
         for (int i = 0; i < 258; ++i)
             body.append(char(i));
         QTest::newRow("CRC in bytes 258-259, 40 more dropped")
-            << withCrc(body) + QByteArray(40, '\xEE') << Good;
+            << withCrc(body) + QByteArray(40, '\xEE') << Stray;
         QTest::newRow("300-byte frame with its CRC at the end")
             << withCrc(body + QByteArray(40, '\xEE')) << BadCrc;
     }
@@ -200,7 +230,7 @@ private slots:
         QCOMPARE(w->queue.waiting(), 1);
         w->link.setOpen(true);
         w->tick();
-        w->tick(AnyGoodReply);
+        w->tick(StatusReply);
         QCOMPARE(w->link.written.at(0), StatusPollFrame);
         QCOMPARE(w->function(1), 23);
     }
@@ -212,19 +242,21 @@ private slots:
         for (const char *tag : {"&HCBD0", "&HF1A5", "&HAD5E"})
             QVERIFY(EnqueueCommand(w->queue, QString::fromLatin1(tag)));
         for (int i = 0; i < 4; ++i)
-            w->tick(AnyGoodReply);
+            w->tick(w->answer());
         QCOMPARE(w->link.written.mid(1, 3),
                  (QList<QByteArray>{ResetAlarmsFrame, hex("01 06 0F A1 F1 A5 5E D7"),
                                     PriorityDoneFrame}));
         QCOMPARE(w->function(4), 23);
     }
 
-    // Frames carry the cmb_slad index, 0 included; with no selection nothing is sent. A good
-    // reply before anything was sent releases nothing: the first poll still goes out.
+    // Frames carry the cmb_slad index, 0 included; with no selection nothing is sent. A frame
+    // before anything was sent answers nothing and releases nothing: the first poll still goes
+    // out.
     void slaveAddressOfEveryFrame()
     {
         w->host.address = 0;
-        w->tick(AnyGoodReply);
+        w->tick(StatusReply);
+        QCOMPARE(w->host.statuses, QStringList{Stray});
         QCOMPARE(w->link.written, QList<QByteArray>{hex("00 04 07 D0 00 48 F1 60")});
         w->host.address = -1;
         w->tick();

@@ -39,6 +39,12 @@ quint16 referenceCrc(const quint8 *bytes, int count)
     return crc;
 }
 
+QByteArray withCrc(QByteArray body)
+{
+    const quint16 crc = Crc16Modbus(body);
+    return body.append(char(crc & 0xFF)).append(char(crc >> 8));
+}
+
 QByteArray slotBytes(const RequestSlot &slot)
 {
     QByteArray out;
@@ -83,6 +89,70 @@ private slots:
         QFETCH(QByteArray, wire);
         QCOMPARE(slot.bytes[0], quint8(0));
         QCOMPARE(BuildTxFrame(slot, quint8(address)).toHex(' '), wire.toHex(' '));
+    }
+
+    // A frame with a good CRC answers the request in flight only with the request's address,
+    // function (or its exception) and the shape of that function's answer.
+    void replyMatchesItsRequest_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("match");
+        const QByteArray poll = BuildTxFrame(StatusPollRequest(), 1);
+        const QByteArray control = BuildTxFrame(ControlStateRequest(ControlState()), 1);
+        const QByteArray reset = BuildTxFrame(WriteRegisterRequest(CommandRegister, 0xCBD0), 1);
+        const QByteArray read = BuildTxFrame(ParamReadRequest(45, 2), 1);      // 01 64 00 2D 02
+        const QByteArray write = BuildTxFrame(ParamWriteRequest(41, 7, 1), 1); // 01 65 00 29 01 07
+        const QByteArray block = hex("01 04 90") + QByteArray(144, '\x11');
+        const int reply = int(ReplyMatch::Reply);
+        const int refused = int(ReplyMatch::Exception);
+        const int stray = int(ReplyMatch::Stray);
+        QTest::newRow("status block") << poll << withCrc(block) << reply;
+        QTest::newRow("priority code") << control << withCrc(hex("01 17 02 A5 03")) << reply;
+        QTest::newRow("command echo") << reset << reset << reply;
+        QTest::newRow("parameter read") << read << withCrc(hex("01 64 00 2D 02 11 22")) << reply;
+        QTest::newRow("parameter write echo")
+            << write << withCrc(hex("01 65 00 29 01 07")) << reply;
+        QTest::newRow("exception to the poll") << poll << withCrc(hex("01 84 02")) << refused;
+        QTest::newRow("exception to a parameter read")
+            << read << withCrc(hex("01 E4 03")) << refused;
+
+        QTest::newRow("command echo for a status read") << poll << reset << stray;
+        QTest::newRow("another slave's status block")
+            << poll << withCrc("\x02" + block.mid(1)) << stray;
+        QTest::newRow("byte count of 71 registers")
+            << poll << withCrc(hex("01 04 8E") + QByteArray(142, '\x11')) << stray;
+        QTest::newRow("byte count right, one byte missing")
+            << poll << withCrc(block.chopped(1)) << stray;
+        QTest::newRow("priority code for a status read")
+            << poll << withCrc(hex("01 17 02 00 00")) << stray;
+        QTest::newRow("exception for another function")
+            << poll << withCrc(hex("01 97 02")) << stray;
+        QTest::newRow("exception a byte long") << poll << withCrc(hex("01 84 02 00")) << stray;
+        QTest::newRow("three good bytes") << poll << withCrc(hex("01")) << stray;
+        QTest::newRow("echo of another command")
+            << reset << withCrc(hex("01 06 0F A1 F1 A5")) << stray;
+        QTest::newRow("parameter read of another address")
+            << read << withCrc(hex("01 64 00 2E 02 11 22")) << stray;
+        QTest::newRow("parameter read of another count")
+            << read << withCrc(hex("01 64 00 2D 01 11")) << stray;
+        QTest::newRow("parameter read, a data byte missing")
+            << read << withCrc(hex("01 64 00 2D 02 11")) << stray;
+        QTest::newRow("late parameter read for a write")
+            << write << withCrc(hex("01 64 00 29 01 07")) << stray;
+        QTest::newRow("anything when nothing was sent") << QByteArray() << withCrc(block) << stray;
+    }
+    void replyMatchesItsRequest()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        QFETCH(int, match);
+        QVERIFY(CrcGood(reply));
+        QCOMPARE(int(CheckReply(reply, request)), match);
+        RxBuffer rx;
+        rx.count = int(reply.size());
+        std::memcpy(rx.bytes.data(), reply.constData(), size_t(reply.size()));
+        QCOMPARE(int(CheckReply(rx, request)), match);
     }
 
     // Registers 4002..4006 of the function-23 exchange, as the check boxes and lists set them.

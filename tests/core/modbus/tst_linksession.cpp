@@ -17,16 +17,31 @@ QByteArray withCrc(QByteArray body)
     return body.append(char(crc & 0xFF)).append(char(crc >> 8));
 }
 
-// A controller that answers every frame at once with whatever `answer` makes of it.
+// A controller that answers every frame with whatever `answer` makes of it, 2.5 ms later on
+// the line's clock when one is set.
 struct AnsweringLink : test::FakeSerialLink {
     std::function<QByteArray(const QByteArray &)> answer;
+    QObject context; // for answers that come later
     void write(const QByteArray &frame) override
     {
         FakeSerialLink::write(frame);
+        if (clockUs >= 0)
+            clockUs += 2500;
         if (answer)
             feed(answer(frame));
     }
 };
+
+struct Records : ExchangeObserver {
+    QList<ExchangeRecord> list;
+    void exchanged(const ExchangeRecord &r) override { list.append(r); }
+};
+
+// The controller's answer to a parameter read: each data byte the low byte of the address.
+QByteArray paramReply(const QByteArray &request)
+{
+    return withCrc(request.left(5) + QByteArray(quint8(request.at(4)), request.at(3)));
+}
 
 } // namespace
 
@@ -76,6 +91,77 @@ private slots:
         QCOMPARE(counts, (QList<int>{4, 2}));
         QCOMPARE(link.written.size(), 2);
         QCOMPARE(quint8(link.written.at(0).at(0)), quint8(3));
+    }
+
+    // A copy of the previous answer that arrives late, before or right behind the real reply,
+    // is reported once as a stray frame with no request and never decoded; the wait goes on
+    // for the real reply, which still counts, with its time on the line.
+    void lateReplyIsSetAside_data()
+    {
+        QTest::addColumn<bool>("lateFirst");
+        QTest::addColumn<int>("replyAfterMs"); // -1: with the late copy
+        QTest::addColumn<QStringList>("verdicts");
+        const QStringList twoStrays{"good", "stray", "good", "stray", "good"};
+        QTest::newRow("before the reply") << true << -1 << twoStrays;
+        QTest::newRow("before the reply, which follows 2 ms later") << true << 2 << twoStrays;
+        // The one behind the last reply is left on the line when the transfer ends.
+        QTest::newRow("right behind the reply")
+            << false << -1 << QStringList{"good", "good", "stray", "good"};
+    }
+    void lateReplyIsSetAside()
+    {
+        QFETCH(bool, lateFirst);
+        QFETCH(int, replyAfterMs);
+        QFETCH(QStringList, verdicts);
+        AnsweringLink link;
+        link.open();
+        link.clockUs = 0;
+        QByteArray previous;
+        link.answer = [&](const QByteArray &f) {
+            const QByteArray reply = paramReply(f);
+            const QByteArray late = std::exchange(previous, reply);
+            if (replyAfterMs >= 0) {
+                QTimer::singleShot(replyAfterMs, &link.context,
+                                   [&link, reply] { link.feed(reply); });
+                return late;
+            }
+            return lateFirst ? late + reply : reply + late;
+        };
+        LinkSession session(link);
+        session.setAttempts(1);
+        Records records;
+        session.cycle().addObserver(&records);
+        for (int address : {10, 20, 30})
+            session.queue().enqueue(ParamReadRequest(address, 2));
+        QList<int> values;
+        const LinkSession::Outcome out =
+            session.run([&](const RxBuffer &rx) { values << rx.byte(5); });
+        QVERIFY(out.ok);
+        QCOMPARE(values, (QList<int>{10, 20, 30}));
+        QCOMPARE(link.written.size(), 3);
+        QStringList seen;
+        for (const ExchangeRecord &r : std::as_const(records.list)) {
+            seen << VerdictWord(r.verdict);
+            QCOMPARE(r.request.isEmpty(), r.verdict == Verdict::Stray);
+            if (r.verdict == Verdict::Good)
+                QCOMPARE(r.replyTimeUs, qint64(2500));
+        }
+        QCOMPARE(seen, verdicts);
+    }
+
+    // The tail of a reply that came too late for the last transfer is still on the line when
+    // the next one starts; it must not be taken for the first answer.
+    void leftoverBytesDoNotSpoilTheFirstExchange()
+    {
+        AnsweringLink link;
+        link.open();
+        link.answer = paramReply;
+        link.feed(QByteArray::fromHex("0707C3"));
+        LinkSession session(link);
+        session.setAttempts(1);
+        session.queue().enqueue(ParamReadRequest(0, 4));
+        QVERIFY(session.run({}).ok);
+        QCOMPARE(link.written.size(), 1);
     }
 
     // Silence is tried as often as asked, then the transfer stops naming the request; an

@@ -127,6 +127,11 @@ private slots:
             << QStringList{"14:07:09.042", "4",  "Чтение состояния", "Нарушение протокола, код: 2",
                            "5,0",          poll, "01 84 02 C2 C1"}
             << QColor(0xBD, 0xD7, 0xEE);
+        QTest::newRow("stray") << exchange(StatusPoll, ResetAlarms, Verdict::Stray, 7000)
+                               << QStringList{"14:07:09.042",           "4",   "Чтение состояния",
+                                              "Ответ не на запрос",     "7,0", poll,
+                                              "01 06 0F A1 CB D0 8D 90"}
+                               << QColor(0xE4, 0xDF, 0xEC);
     }
     void rowOfEachVerdict()
     {
@@ -162,16 +167,18 @@ private slots:
         pause->click();
         m.add(ofFunction(100));
         m.add(exchange(StatusPoll, QByteArray::fromHex("018402C2C1"), Verdict::Exception, 10000));
+        m.add(exchange(StatusPoll, ResetAlarms, Verdict::Stray));
         m.window.refreshStats();
         m.window.flushRows();
         QCOMPARE(pause->text(), QStringLiteral("Продолжить"));
         QCOMPARE(m.column(ExchangeLogModel::Function), (QStringList{"4", "6", "23"}));
         QCOMPARE(m.find<QLabel>("lbl_monitor_note")->text(),
-                 QStringLiteral("Пауза: не показано обменов: 2"));
+                 QStringLiteral("Пауза: не показано обменов: 3"));
         const auto figure = [&m](const char *name) { return m.find<QLabel>(name)->text(); };
-        QCOMPARE(figure("lbl_stat_exchanges"), QStringLiteral("5"));
-        QCOMPARE(figure("lbl_stat_noreply"), QStringLiteral("4 (80,0 %)"));
+        QCOMPARE(figure("lbl_stat_exchanges"), QStringLiteral("6"));
+        QCOMPARE(figure("lbl_stat_noreply"), QStringLiteral("4 (66,7 %)"));
         QCOMPARE(figure("lbl_stat_exception"), QStringLiteral("1 (код 2: 1)"));
+        QCOMPARE(figure("lbl_stat_stray"), QStringLiteral("1 (16,7 %)"));
         QCOMPARE(figure("lbl_stat_replytime"),
                  QStringLiteral("мин 10,0 / медиана 10,0 / 95 % 10,0 / макс 10,0"));
 

@@ -139,6 +139,9 @@ private slots:
             QString::fromUtf8(err).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(traceLines(path), printed);
         QCOMPARE(printed.size(), 1);
+        bool timed = false;
+        printed.first().section(QLatin1Char('\t'), 4, 4).toDouble(&timed);
+        QVERIFY2(timed, qPrintable(printed.first())); // the reply time on the line, in ms
 
         const QString bad = dir.filePath(QStringLiteral("нет/trace.txt"));
         QCOMPARE(run(bad, &err), 0);

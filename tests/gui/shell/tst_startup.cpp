@@ -63,9 +63,21 @@ class TestStartup : public QObject
         }
         // One tick with the controller answering the previous request with a command echo,
         // which the exchange accepts and the dispatch leaves alone.
+        // The controller answers the request in flight: a zero status block, a zero priority
+        // code, or the echo of a command.
         void answeredTick()
         {
-            link.feed(ResetAlarms);
+            const QByteArray &request = link.written.last();
+            QByteArray reply = request;
+            if (request.at(1) == vortan::FnReadInput)
+                reply = QByteArray::fromHex("010490") + QByteArray(144, '\0');
+            else if (request.at(1) == vortan::FnReadWrite)
+                reply = QByteArray::fromHex("0117020000");
+            if (reply != request) {
+                const quint16 crc = vortan::Crc16Modbus(reply);
+                reply.append(char(crc & 0xFF)).append(char(crc >> 8));
+            }
+            link.feed(reply);
             app->ExchangeTick();
         }
     };
