@@ -111,6 +111,11 @@ private slots:
             ctl(QStringList{QStringLiteral("backup"), QStringLiteral("-o"), QStringLiteral("-")} +
                 port);
         QCOMPARE(toStdout.out, readAll(path("expected.ini")));
+        // A key the file lacks is a difference, never a match.
+        QByteArray lacking = readAll(path("backup.ini"));
+        lacking.replace("PAR50=", ";PAR50=");
+        QVERIFY(writeAll(path("lacking.ini"), lacking));
+        QCOMPARE(ctl(QStringList{QStringLiteral("compare"), path("lacking.ini")} + port).exit, 1);
 
         // An edited file: one value, two at their maximum, and the device address. Without
         // --change-address nothing is written; with it restore writes the file, moves to the

@@ -164,6 +164,26 @@ private slots:
         QCOMPARE(link.written.size(), 1);
     }
 
+    // Tries are counted per request: one loss on each of several requests never adds up to a
+    // give-up.
+    void lossesOnSeveralRequestsDoNotAddUp()
+    {
+        AnsweringLink link;
+        link.open();
+        int sent = 0;
+        link.answer = [&sent](const QByteArray &f) {
+            return ++sent % 2 ? QByteArray() : withCrc(f.left(5) + QByteArray(quint8(f.at(4)), '\x07'));
+        };
+        LinkSession session(link);
+        session.setAttempts(2);
+        for (int a = 0; a < 4; ++a)
+            session.queue().enqueue(ParamReadRequest(a, 1));
+        const LinkSession::Outcome out = session.run({});
+        QVERIFY(out.ok);
+        QCOMPARE(out.answered, 4);
+        QCOMPARE(link.written.size(), 8);
+    }
+
     // Silence is tried as often as asked, then the transfer stops naming the request; an
     // exception reply stops it at once with its code; a half reply is judged a CRC mismatch.
     void failuresEndTheTransfer_data()
