@@ -10,7 +10,7 @@ packages=(
   qt6-qpa-plugins qt6-translations-l10n
   libbenchmark-dev libmodbus-dev
   fonts-dejavu-core
-  dpkg-dev file desktop-file-utils
+  dpkg-dev file desktop-file-utils lintian
 )
 
 missing=()

@@ -19,7 +19,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -44,14 +43,6 @@ const ParamTable &paramTable()
 {
     static const ParamTable table;
     return table;
-}
-
-QString devicePath(const QString &typed)
-{
-    const QFileInfo info(typed);
-    if (info.isAbsolute() || info.exists())
-        return info.absoluteFilePath();
-    return QStringLiteral("/dev/") + typed;
 }
 
 // A progress bar on standard error, redrawn in place; only on a terminal and without -q.
@@ -234,10 +225,8 @@ int Command::openPort()
 {
     const QString configPath = configfile::locate(m_o.programDir);
     PortMap map = PortMap::fromConfigFile(configPath);
-    const QRegularExpression comName(QStringLiteral("^COM(\\d{1,3})$"),
-                                     QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch com = comName.match(m_o.port.trimmed());
-    if (m_o.port.trimmed().isEmpty()) {
+    const QString typed = m_o.port.trimmed();
+    if (typed.isEmpty()) {
         quint8 port = 1;
         QString value;
         switch (configfile::readPort(configPath, &port, &value)) {
@@ -253,16 +242,12 @@ int Command::openPort()
         }
         m_portNumber = port;
         m_device = map.device(port);
-    } else if (com.hasMatch()) {
-        m_portNumber = com.captured(1).toInt();
-        if (m_portNumber < 1 || m_portNumber > PortMap::LastNumber) {
+    } else {
+        m_device = map.typedDevice(typed, &m_portNumber);
+        if (m_device.isEmpty() && m_portNumber == 0) {
             m_err << "Неверный номер порта: " << m_o.port << '\n';
             return BadUsage;
         }
-        m_device = map.device(m_portNumber);
-    } else {
-        m_portNumber = 0;
-        m_device = devicePath(m_o.port.trimmed());
     }
 
     const QString device = m_device;

@@ -1,11 +1,10 @@
 #include "cli/ctl.h"
+#include "config/translation.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QLibraryInfo>
 #include <QRegularExpression>
 #include <QTextStream>
-#include <QTranslator>
 
 #include <cstdio>
 #include <unistd.h>
@@ -45,10 +44,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vortanctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORTAN_VERSION));
-    QTranslator qtTexts;
-    if (qtTexts.load(QStringLiteral("qtbase_ru"),
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&qtTexts);
+    vortan::installQtTranslation();
 
     QTextStream out(stdout);
     QTextStream err(stderr);

@@ -17,7 +17,13 @@ const QByteArray ReadLastByte = Frame({1, 100, 0, 146, 1});
 // A fresh simulator with our line open on it.
 struct Session {
     explicit Session(const QStringList &args = {}) : sim(args) {}
-    bool ready() { return sim.waitReady() && line.open(sim.device()); }
+    // A first open of the freshly announced pseudo-terminal fails now and then on a busy
+    // machine; the line is ready once an open succeeds before the deadline.
+    bool ready()
+    {
+        return sim.waitReady() &&
+               QTest::qWaitFor([this] { return line.open(sim.device()); }, ReplyMs);
+    }
 
     Simulator sim;
     Line line;

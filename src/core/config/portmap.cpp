@@ -3,7 +3,9 @@
 
 #include "config/inifile.h"
 
+#include <QFileInfo>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 
 namespace vortan
 {
@@ -55,6 +57,34 @@ QString PortMap::device(int n) const
     if (it != m_overrides.constEnd())
         return it.value();
     return builtInDevice(n);
+}
+
+QString PortMap::typedDevice(const QString &typed, int *number) const
+{
+    if (number)
+        *number = 0;
+    const QString name = typed.trimmed();
+    if (name.isEmpty())
+        return {};
+    static const QRegularExpression comName(QStringLiteral("^COM(\\d{1,3})$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch com = comName.match(name);
+    if (com.hasMatch()) {
+        const int n = com.captured(1).toInt();
+        if (n < 1 || n > LastNumber)
+            return {};
+        if (number)
+            *number = n;
+        return device(n);
+    }
+#ifdef Q_OS_WIN
+    return name;
+#else
+    const QFileInfo info(name);
+    if (info.isAbsolute() || info.exists())
+        return info.absoluteFilePath();
+    return QStringLiteral("/dev/") + name;
+#endif
 }
 
 void PortMap::setDevice(int n, const QString &device)

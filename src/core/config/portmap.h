@@ -28,6 +28,12 @@ public:
 
     // The device of port n; empty when port n has none (the open then fails as unavailable).
     QString device(int n) const;
+    // The device a port named on the command line (--port) stands for: "COM5" (any case) is
+    // port 5 of this map, overrides included; an absolute path is itself; a relative path that
+    // exists is made absolute; any other name lies below /dev ("ttyUSB0"). On Windows every
+    // name but COMn is the device itself. `number` receives n for "COMn", else 0. Empty for an
+    // empty name, a COMn outside 1..255 (number 0) and a port without a device (number n).
+    QString typedDevice(const QString &typed, int *number = nullptr) const;
     // Replaces the device of port n for this run only (the --port option); never saved.
     void setDevice(int n, const QString &device);
     bool isOverridden(int n) const { return m_overrides.contains(n); }

@@ -1,4 +1,6 @@
 #include "config/configfile.h"
+#include "config/portmap.h"
+#include "config/translation.h"
 #include "config/usermessage.h"
 #include "shell/application.h"
 #include "shell/demosimulator.h"
@@ -6,9 +8,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
-#include <QLibraryInfo>
 #include <QSocketNotifier>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +28,12 @@ namespace
 constexpr int StartupCancelled = 2;
 // Exit code when there is no display to show the window on, or the demonstration cannot start.
 constexpr int CannotStart = 1;
+
+// Like a mistyped option, which QCommandLineParser ends with 1.
+constexpr int BadArguments = 1;
+const char *const BadPort =
+    "vortan-service: у порта %1 нет устройства: номера портов от 1 до 255, устройства портов "
+    "после 16 задаются в разделе Ports файла конфигурации.\n";
 
 const char *const NoDisplay =
     "vortan-service: нет графического дисплея, окно программы показать негде.\n"
@@ -62,20 +68,6 @@ bool isQtOption(const QString &arg, bool *takesValue)
         name.truncate(equals);
     *takesValue = equals < 0 && withValue.contains(name);
     return withValue.contains(name) || flags.contains(name);
-}
-
-// A path as typed: relative to the current folder when it names something there, else a device
-// name below /dev ("ttyUSB0").
-QString devicePath(const QString &typed)
-{
-#ifdef Q_OS_WIN
-    return typed;
-#else
-    const QFileInfo info(typed);
-    if (info.isAbsolute() || info.exists())
-        return info.absoluteFilePath();
-    return QStringLiteral("/dev/") + typed;
-#endif
 }
 
 #ifdef Q_OS_UNIX
@@ -113,14 +105,6 @@ std::unique_ptr<QSocketNotifier> quitOnSignals()
 }
 #endif
 
-// Qt's own texts (standard buttons "Отмена", "Повторить", the --help headings) in Russian.
-void installQtTranslation(QTranslator &translator)
-{
-    if (translator.load(QStringLiteral("qtbase_ru"),
-                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&translator);
-}
-
 // The options are read before any window system is touched, so --help, --version and a mistyped
 // option answer on a terminal without a display.
 Arguments parseArguments(int argc, char *argv[])
@@ -128,8 +112,7 @@ Arguments parseArguments(int argc, char *argv[])
     QCoreApplication core(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vortan-service"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORTAN_VERSION));
-    QTranslator qtTexts;
-    installQtTranslation(qtTexts);
+    vortan::installQtTranslation();
 
     Arguments result;
     result.platformGiven = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
@@ -198,8 +181,15 @@ Arguments parseArguments(int argc, char *argv[])
     result.options.programDir = programDir;
     result.demo = parser.isSet(demoOption);
     const QString port = parser.value(portOption).trimmed();
-    if (!port.isEmpty())
-        result.options.portDevice = devicePath(port);
+    if (!port.isEmpty()) {
+        const vortan::PortMap ports =
+            vortan::PortMap::fromConfigFile(vortan::configfile::locate(programDir));
+        result.options.portDevice = ports.typedDevice(port);
+        if (result.options.portDevice.isEmpty()) {
+            std::fputs(qUtf8Printable(QString::fromUtf8(BadPort).arg(port)), stderr);
+            std::exit(BadArguments);
+        }
+    }
     result.options.showTrends = parser.isSet(trendsOption);
     if (parser.isSet(recordOption))
         result.options.recordPath = QFileInfo(parser.value(recordOption)).absoluteFilePath();
@@ -251,8 +241,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("vortan-service"));
     QApplication::setApplicationVersion(QStringLiteral(VORTAN_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("vortan-service"));
-    QTranslator qtTexts;
-    installQtTranslation(qtTexts);
+    vortan::installQtTranslation();
 
 #ifdef Q_OS_UNIX
     const auto signalWatch = quitOnSignals();

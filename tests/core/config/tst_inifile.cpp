@@ -325,6 +325,41 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath("missing.ini")));
     }
 
+    // What both programs make of --port: port numbers through the map, paths as typed, and
+    // bare names below /dev. "$PWD" is a folder holding the file "local-pty".
+    void typedDevice_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("device");
+        QTest::newRow("bare name below /dev") << " ttyUSB0 " << 0 << "/dev/ttyUSB0";
+        QTest::newRow("relative name below /dev")
+            << "serial/by-id/usb-FTDI-if00" << 0 << "/dev/serial/by-id/usb-FTDI-if00";
+        QTest::newRow("absolute path") << "/tmp/ttyVortan" << 0 << "/tmp/ttyVortan";
+        QTest::newRow("existing relative path") << "local-pty" << 0 << "$PWD/local-pty";
+        QTest::newRow("COM5 from the table") << "COM5" << 5 << "/dev/ttyUSB0";
+        QTest::newRow("com3 overridden") << "com3" << 3 << "/dev/ttyAMA0";
+        QTest::newRow("COM17 without a device") << "COM17" << 17 << "";
+        QTest::newRow("COM0 is no port") << "COM0" << 0 << "";
+        QTest::newRow("COM256 is no port") << "COM256" << 0 << "";
+    }
+    void typedDevice()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, number);
+        QFETCH(QString, device);
+        QTemporaryDir dir;
+        writeBytes(dir.filePath(QStringLiteral("local-pty")), {});
+        const QString before = QDir::currentPath();
+        const auto restore = qScopeGuard([&before] { QDir::setCurrent(before); });
+        QVERIFY(QDir::setCurrent(dir.path()));
+        PortMap map;
+        map.setDevice(3, QStringLiteral("/dev/ttyAMA0"));
+        int got = -1;
+        QCOMPARE(map.typedDevice(typed, &got), device.replace("$PWD", QDir::currentPath()));
+        QCOMPARE(got, number);
+    }
+
     // The --port option: this run only, numbers 0..255.
     void runOverrideReplacesOnePort()
     {
