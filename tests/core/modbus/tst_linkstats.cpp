@@ -148,6 +148,11 @@ private slots:
     {
         LinkStats stats;
         const qint64 start = 1'700'000'000'000;
+        // An odd count: the median is the middle reply's bin (rank rounded up), not the first.
+        for (qint64 us : {1037, 3037, 2037})
+            stats.exchanged(polled(start, us));
+        QCOMPARE(stats.figures(start).replyMedianUs, qint64(2100));
+        stats.reset();
         for (int i = 0; i < 750; ++i)
             stats.exchanged(polled(start + 40 * i, i < 100 ? (100 - i) * 1000 + 37 : -1));
         LinkFigures f = stats.figures(start + 2000);

@@ -43,6 +43,9 @@ private slots:
         queue.AdvanceReadIndex();
         QCOMPARE(queue.readIndex(), quint16(0));
         QCOMPARE(addressOf(queue.inFlight()), 1001);
+        queue.AdvanceReadIndex();
+        queue.AdvanceReadIndex(); // releasing an empty queue must not invent 511 requests
+        QVERIFY(queue.isEmpty());
     }
 
     // Starts mid-ring so the full ring spans the wrap from 511 to 0.
