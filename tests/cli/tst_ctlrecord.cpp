@@ -72,7 +72,11 @@ class TestCtlRecord : public QObject
         QCOMPARE(ctl.exitCode(), 0);
         const QJsonObject counters = sim.stop();
         QVERIFY(DataRows(path) >= before + 10);
-        QCOMPARE(DataRows(path), before + requests(counters, "4"));
+        // Every row is a status read; only the reply to the read in flight at the stop may come
+        // too late for its tick on a busy machine.
+        const int served = requests(counters, "4");
+        QVERIFY2(DataRows(path) - before == served || DataRows(path) - before == served - 1,
+                 qPrintable(QStringLiteral("%1 rows, %2 reads").arg(DataRows(path) - before).arg(served)));
         QCOMPARE(requests(counters, "23"), 0);
         QCOMPARE(requests(counters, "6"), 0);
     }
