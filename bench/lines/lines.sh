@@ -79,7 +79,7 @@ ctl() {
   local name="$1" t0 rc=0
   shift
   t0="$(now_ns)"
-  timeout 300 "$bin/vortanctl" -q "$@" >>"$work/ctl-$name.out" 2>&1 || rc=$?
+  timeout 120 "$bin/vortanctl" -q "$@" >>"$work/ctl-$name.out" 2>&1 || rc=$?
   awk -v rc="$rc" -v ns="$(($(now_ns) - t0))" 'BEGIN { printf "%d %.2f", rc, ns / 1e9 }'
 }
 
