@@ -15,16 +15,17 @@ QString SimCounters::toJson(double seconds) const
     };
     // Written by hand to keep the documented key order.
     return QStringLiteral("{\"requests\":{\"4\":%1,\"6\":%2,\"23\":%3,\"100\":%4,\"101\":%5},"
-                          "\"replies\":%6,"
-                          "\"faults\":{\"drop\":%7,\"corrupt\":%8,\"split\":%9,\"delay\":%10,"
-                          "\"exception\":%11},"
-                          "\"seconds\":%12}")
+                          "\"replies\":%6,\"collisions\":%7,"
+                          "\"faults\":{\"drop\":%8,\"corrupt\":%9,\"split\":%10,\"delay\":%11,"
+                          "\"exception\":%12},"
+                          "\"seconds\":%13}")
         .arg(count(4))
         .arg(count(6))
         .arg(count(23))
         .arg(count(100))
         .arg(count(101))
         .arg(replies)
+        .arg(collisions)
         .arg(drop)
         .arg(corrupt)
         .arg(split)

@@ -21,6 +21,7 @@ struct SimCounters {
     quint64 split = 0;
     quint64 delay = 0;
     quint64 exception = 0;
+    quint64 collisions = 0; // requests that met a reply on the bus; neither got through
 
     QString toJson(double seconds) const;
 };

@@ -165,7 +165,7 @@ int main(int argc, char *argv[])
     SimModel model(options.seed, memory);
     model.setScenario(options.scenario);
 
-    PtyRelay relay(plan, counters);
+    PtyRelay relay(plan, counters, options.line);
     QString error;
     const bool lineOpen = options.device.isEmpty() ? relay.openPseudoTerminalPair(&error)
                                                    : relay.openDevice(options.device, &error);

@@ -88,13 +88,17 @@ bool writeSome(int fd, QByteArray &buffer)
 
 } // namespace
 
-PtyRelay::PtyRelay(FaultPlan &plan, SimCounters &counters, QObject *parent)
-    : QObject(parent), m_plan(plan), m_counters(counters)
+PtyRelay::PtyRelay(FaultPlan &plan, SimCounters &counters, const LineSettings &line,
+                   QObject *parent)
+    : QObject(parent), m_plan(plan), m_counters(counters), m_line(line, counters)
 {
     m_clock.start();
     m_dueTimer.setSingleShot(true);
     m_dueTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_dueTimer, &QTimer::timeout, this, &PtyRelay::sendDue);
+    m_lineTimer.setSingleShot(true);
+    m_lineTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_lineTimer, &QTimer::timeout, this, &PtyRelay::runLine);
     m_partialTimer.setSingleShot(true);
     connect(&m_partialTimer, &QTimer::timeout, this, [this] { takeReplies(true); });
     m_armTimer.setInterval(200);
@@ -256,6 +260,8 @@ void PtyRelay::forgetClient()
     m_pending.clear();
     m_toClient.clear();
     m_dueTimer.stop();
+    m_line.clear();
+    m_lineTimer.stop();
     m_clientWrite->setEnabled(false);
 }
 
@@ -294,12 +300,11 @@ void PtyRelay::readFromServer()
 void PtyRelay::readFromClient()
 {
     char buffer[4096];
-    bool received = false;
+    QByteArray received;
     for (;;) {
         const ssize_t n = ::read(m_clientFd, buffer, sizeof buffer);
         if (n > 0) {
-            m_toServer.append(buffer, qsizetype(n));
-            received = true;
+            received.append(buffer, qsizetype(n));
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -319,9 +324,15 @@ void PtyRelay::readFromClient()
         m_clientRetryTimer.start();
         break;
     }
-    if (!received)
+    if (received.isEmpty())
         return;
     keepClientSideUsable();
+    if (m_line.active()) {
+        m_line.request(received, m_clock.nsecsElapsed());
+        runLine();
+        return;
+    }
+    m_toServer += received;
     flushToServer();
 }
 
@@ -389,7 +400,7 @@ void PtyRelay::scheduleReply(QByteArray frame)
     if (d.splitMs >= 0 && frame.size() >= 2) {
         ++m_counters.split;
         const qsizetype half = frame.size() / 2;
-        queue(frame.left(half), due, false);
+        queue(frame.left(half), due, false, {}, true);
         queue(frame.mid(half), due + d.splitMs, true, intact);
     } else {
         queue(frame, due, true, intact);
@@ -397,12 +408,12 @@ void PtyRelay::scheduleReply(QByteArray frame)
 }
 
 void PtyRelay::queue(const QByteArray &bytes, qint64 due, bool completesReply,
-                     const QByteArray &intactReply)
+                     const QByteArray &intactReply, bool more)
 {
     // Replies leave in the order the server gave them, however each one is held back.
     if (!m_pending.empty())
         due = qMax(due, m_pending.back().due);
-    m_pending.push_back(Pending{bytes, due, completesReply, intactReply});
+    m_pending.push_back(Pending{bytes, due, completesReply, intactReply, more});
 }
 
 void PtyRelay::sendDue()
@@ -412,7 +423,10 @@ void PtyRelay::sendDue()
     QList<QByteArray> delivered;
     while (!m_pending.empty() && m_pending.front().due <= now) {
         // A reply to a client that has gone would greet the next one as garbage.
-        if (m_clientOpens != 0) {
+        if (m_clientOpens != 0 && m_line.active()) {
+            const Pending &p = m_pending.front();
+            m_line.reply(p.bytes, m_clock.nsecsElapsed(), p.more, p.completesReply, p.intactReply);
+        } else if (m_clientOpens != 0) {
             m_toClient += m_pending.front().bytes;
             if (m_pending.front().completesReply)
                 ++m_counters.replies;
@@ -428,6 +442,33 @@ void PtyRelay::sendDue()
         emit replyDelivered(frame);
     if (!m_pending.empty())
         m_dueTimer.start(int(qMax<qint64>(0, m_pending.front().due - now)));
+    if (m_line.active())
+        runLine();
+}
+
+void PtyRelay::runLine()
+{
+    const qint64 now = m_clock.nsecsElapsed();
+    const LineModel::Output out = m_line.advance(now);
+    if (!out.toServer.isEmpty()) {
+        m_toServer += out.toServer;
+        flushToServer();
+    }
+    if (!out.toClient.isEmpty() && m_clientOpens != 0) {
+        m_toClient += out.toClient;
+        m_counters.replies += out.replies;
+        flushToClient();
+        for (const QByteArray &frame : out.intact)
+            emit replyDelivered(frame);
+    }
+    const std::optional<qint64> next = m_line.nextEvent();
+    if (!next) {
+        m_lineTimer.stop();
+        return;
+    }
+    // Rounded up: a timer that fires before the byte is due would only spin.
+    constexpr qint64 Ms = 1000000;
+    m_lineTimer.start(int(qBound(qint64(0), (*next - now + Ms - 1) / Ms, qint64(60000))));
 }
 
 } // namespace vortan::sim

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/faultplan.h"
+#include "sim/linemodel.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -26,11 +27,16 @@ namespace vortan::sim
 // odd-parity flag set on it (meaningless on a pseudo-terminal, but it turns every 8E1 request
 // into a real change), and when the last client has gone it clears the exclusive flag and drops
 // replies nobody collected.
+//
+// With a line model, both directions pass through it after the faults: requests reach the
+// server once they have crossed the line, replies reach the client as the line and its
+// converter deliver them.
 class PtyRelay : public QObject
 {
     Q_OBJECT
 public:
-    PtyRelay(FaultPlan &plan, SimCounters &counters, QObject *parent = nullptr);
+    PtyRelay(FaultPlan &plan, SimCounters &counters, const LineSettings &line = {},
+             QObject *parent = nullptr);
     ~PtyRelay() override;
 
     bool openPseudoTerminalPair(QString *error);
@@ -60,8 +66,9 @@ private:
     void takeReplies(bool force);
     void scheduleReply(QByteArray frame);
     void queue(const QByteArray &bytes, qint64 due, bool completesReply,
-               const QByteArray &intactReply = {});
+               const QByteArray &intactReply = {}, bool more = false);
     void sendDue();
+    void runLine();
     void readClientEvents();
     void forgetClient();
     void keepClientSideUsable();
@@ -95,11 +102,14 @@ private:
         qint64 due;
         bool completesReply;
         QByteArray intactReply; // the whole frame, on the last piece of an unaltered reply
+        bool more;              // the frame goes on in the next piece
     };
     std::deque<Pending> m_pending;
+    LineModel m_line;
 
     QElapsedTimer m_clock;
     QTimer m_dueTimer;
+    QTimer m_lineTimer;
     QTimer m_partialTimer;
     QTimer m_armTimer;
     QTimer m_clientRetryTimer;

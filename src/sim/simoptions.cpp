@@ -74,7 +74,8 @@ ParsedArguments ParseSimArguments(const QStringList &args)
         "Standard input takes one-shot faults for the next reply: drop, crc, split MS, delay MS, "
         "exception FC:CODE (next request of function FC); also scenario NAME, stats, and status "
         "(the registers of the last status block the client received, as JSON).\n"
-        "SIGINT/SIGTERM end it and print the counters as one line of JSON."));
+        "SIGINT/SIGTERM end it and print the counters as one line of JSON; \"collisions\" "
+        "counts requests that met a reply on the bus (both lost)."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringLiteral("version"),
@@ -117,10 +118,39 @@ ParsedArguments ParseSimArguments(const QStringList &args)
         QStringLiteral("exception"),
         QStringLiteral("Answer function FC with exception CODE (may be repeated)."),
         QStringLiteral("FC:CODE"));
+    const QCommandLineOption line(
+        QStringLiteral("line"),
+        QStringLiteral("Line model: ideal, usb (--usb-latency 16 --turnaround 10), slow (--pace "
+                       "--turnaround 30), echo (--pace --echo), gateway (--gateway-delay 60). "
+                       "The options below add to it."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption pace(
+        QStringLiteral("pace"),
+        QStringLiteral("Bytes take their time on the line, 95.5 us each (11 bits at 115200), both "
+                       "ways."));
+    const QCommandLineOption usbLatency(
+        QStringLiteral("usb-latency"),
+        QStringLiteral("The PC receives through a USB converter: 62-byte packets, a short one when "
+                       "its latency timer of MS (1..255) expires. Implies --pace."),
+        QStringLiteral("MS"));
+    const QCommandLineOption turnaround(
+        QStringLiteral("turnaround"),
+        QStringLiteral("The controller starts its answer MS after the request's last byte."),
+        QStringLiteral("MS"));
+    const QCommandLineOption echo(
+        QStringLiteral("echo"),
+        QStringLiteral("The PC hears each request before the reply, as a 2-wire RS-485 adapter "
+                       "without echo suppression does. Implies --pace."));
+    const QCommandLineOption gatewayDelay(
+        QStringLiteral("gateway-delay"),
+        QStringLiteral("Each reply reaches the PC MS late, in one burst, as through a slow "
+                       "serial-to-Ethernet gateway."),
+        QStringLiteral("MS"));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Log Qt's Modbus diagnostics to stderr."));
-    parser.addOptions({help, version, device, link, address, memory, seed, scenario, drop, corrupt,
-                       split, delay, exception, verbose});
+    parser.addOptions({help,     version,    device,     link,  address,      memory,    seed,
+                       scenario, drop,       corrupt,    split, delay,        exception, line,
+                       pace,     usbLatency, turnaround, echo,  gatewayDelay, verbose});
 
     ParsedArguments result;
     auto fail = [&result](const QString &text) {
@@ -184,6 +214,18 @@ ParsedArguments ParseSimArguments(const QStringList &args)
                             .arg(v));
         o.exceptions.append(rule);
     }
+    LineSettings &l = o.line;
+    if (parser.isSet(line) && !ParseLinePreset(parser.value(line), &l))
+        return fail(QStringLiteral("--line must be ideal, usb, slow, echo or gateway"));
+    if (parser.isSet(usbLatency) && !parseInt(parser.value(usbLatency), 1, 255, &l.usbLatencyMs))
+        return fail(QStringLiteral("--usb-latency must be 1..255 ms"));
+    if (parser.isSet(turnaround) && !ParseMilliseconds(parser.value(turnaround), &l.turnaroundMs))
+        return fail(QStringLiteral("--turnaround must be 0..60000 ms"));
+    if (parser.isSet(gatewayDelay) &&
+        !ParseMilliseconds(parser.value(gatewayDelay), &l.gatewayDelayMs))
+        return fail(QStringLiteral("--gateway-delay must be 0..60000 ms"));
+    l.echo = l.echo || parser.isSet(echo);
+    l.pace = l.pace || parser.isSet(pace) || l.echo || l.usbLatencyMs >= 0;
     return result;
 }
 

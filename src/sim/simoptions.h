@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/linemodel.h"
 #include "sim/simmodel.h"
 
 #include <QList>
@@ -28,6 +29,7 @@ struct SimOptions {
     int splitMs = -1;     // -1: off
     int delayMs = -1;     // -1: off
     QList<ExceptionRule> exceptions;
+    LineSettings line;
     bool verbose = false;
 };
 

@@ -239,6 +239,11 @@ private slots:
         QCOMPARE(p.options.exceptions[1].functionCode, 101);
         QCOMPARE(int(p.options.scenario), int(Scenario::Alarms));
         QVERIFY(p.options.addressGiven && p.options.address == 17);
+        QVERIFY(!p.options.line.active());
+        const LineSettings usb =
+            ParseSimArguments(QStringLiteral("vortan-sim --line usb --turnaround 5").split(' '))
+                .options.line;
+        QVERIFY(usb.pace && usb.usbLatencyMs == 16 && usb.turnaroundMs == 5 && !usb.echo);
         QCOMPARE(int(ParseSimArguments({QStringLiteral("vortan-sim"), QStringLiteral("--help")})
                          .outcome),
                  int(ParsedArguments::Outcome::Help));
@@ -255,6 +260,8 @@ private slots:
         QTest::newRow("exception without code") << "--exception 4";
         QTest::newRow("negative split") << "--split -1";
         QTest::newRow("unknown scenario") << "--scenario fire";
+        QTest::newRow("unknown line model") << "--line fast";
+        QTest::newRow("USB latency 0") << "--usb-latency 0";
         QTest::newRow("unknown option") << "--bogus";
     }
     void badCommandLine()

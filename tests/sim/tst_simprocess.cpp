@@ -185,6 +185,90 @@ private slots:
             QCOMPARE(faults[QLatin1String(name)].toInt(), 1);
     }
 
+    // What a status poll looks like from the PC on each line model: whether its echo comes
+    // first, how late the reply's first byte is, how long the reply takes to arrive whole, and
+    // how the bytes are handed over (in USB packets of `packet`, the last one `lastPiece` long).
+    void lineModels_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("echoed");
+        QTest::addColumn<int>("firstMs");
+        QTest::addColumn<int>("spreadMs");
+        QTest::addColumn<int>("packet");
+        QTest::addColumn<int>("lastPiece");
+        // 62 bytes after 10 + 5.9 ms, 124 after 11.8, the last 25 held 16 ms by the timer.
+        QTest::newRow("USB converter, 10 ms turnaround")
+            << Args("--usb-latency 16 --turnaround 10") << false << 15 << 20 << 62 << 25;
+        QTest::newRow("echo of a 2-wire adapter")
+            << Args("--line echo") << true << 0 << 12 << 0 << 0;
+        QTest::newRow("paced, 30 ms turnaround")
+            << Args("--line slow") << false << 30 << 12 << 0 << 0;
+        QTest::newRow("gateway 60 ms late in one burst")
+            << Args("--gateway-delay 60") << false << 58 << 0 << 0 << 149;
+    }
+    void lineModels()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, echoed);
+        QFETCH(int, firstMs);
+        QFETCH(int, spreadMs);
+        QFETCH(int, packet);
+        QFETCH(int, lastPiece);
+        Session s(args);
+        QVERIFY(s.ready());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(s.line.write(StatusPoll));
+        QByteArray reply;
+        QList<std::pair<qsizetype, double>> pieces; // bytes so far, ms since the request
+        if (echoed) {
+            const QByteArray heard = s.line.read(8, ReplyMs);
+            QCOMPARE(heard.left(8), StatusPoll);
+            reply = heard.mid(8);
+            if (!reply.isEmpty())
+                pieces.append({reply.size(), double(clock.nsecsElapsed()) / 1e6});
+        }
+        QDeadlineTimer deadline(ReplyMs);
+        while (reply.size() < 149 && !deadline.hasExpired()) {
+            const QByteArray piece = s.line.read(1, int(qMax<qint64>(1, deadline.remainingTime())));
+            reply += piece;
+            if (!piece.isEmpty())
+                pieces.append({reply.size(), double(clock.nsecsElapsed()) / 1e6});
+        }
+        QCOMPARE(reply.size(), 149);
+        QVERIFY(CrcGood(reply));
+        QVERIFY2(pieces.first().second >= firstMs,
+                 qPrintable(QString::number(pieces.first().second)));
+        QVERIFY2(pieces.last().second - pieces.first().second >= spreadMs,
+                 qPrintable(QString::number(pieces.last().second - pieces.first().second)));
+        for (const auto &[bytes, ms] : std::as_const(pieces))
+            QVERIFY2(packet == 0 || bytes % packet == 0 || bytes == 149,
+                     "a read never ends inside a USB packet");
+        if (lastPiece)
+            QCOMPARE(149 - (pieces.size() > 1 ? pieces.at(pieces.size() - 2).first : 0),
+                     qsizetype(lastPiece));
+        QCOMPARE(s.sim.stop()[QStringLiteral("collisions")].toInt(-1), 0);
+    }
+
+    // A request sent while a reply is still going out (here in the pause of a split reply) meets
+    // it on the bus: the rest of the reply never comes, the request is never answered, and the
+    // line works again afterwards.
+    void collisionLosesBothFrames()
+    {
+        Session s(Args("--pace"));
+        QVERIFY(s.ready());
+        QVERIFY(s.sim.send(QStringLiteral("split 400")));
+        QCOMPARE(s.line.exchange(StatusPoll, 74).size(), 74);
+        QCOMPARE(s.line.exchange(StatusPoll, 1, 600), QByteArray());
+        const QJsonObject during = s.sim.query(QStringLiteral("stats"));
+        QCOMPARE(during[QStringLiteral("collisions")].toInt(-1), 1);
+        QCOMPARE(requests(during, "4"), 1);
+        QCOMPARE(during[QStringLiteral("replies")].toInt(-1), 0);
+        const QByteArray next = s.line.exchange(StatusPoll, 149);
+        QVERIFY(next.size() == 149 && CrcGood(next));
+        QCOMPARE(s.sim.stop()[QStringLiteral("collisions")].toInt(-1), 1);
+    }
+
     // A corrupt memory file is left alone and the set starts from its defaults; a missing one
     // is written on every change and read by the next start.
     void memoryFile()

@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# The real programs against the simulator on each line model: the window (vortan-service with a
+# frame trace) for a while, then a parameter backup and a restore with vortanctl. One row per
+# model: exchanges, share of good ones, exchanges per second and collisions on the bus (from the
+# simulator's counters), then the exit code and time of the backup and of the restore.
+#
+#   bench/lines/lines.sh <bin-dir> [seconds=20]
+#   LINES_GATEWAYS=1 bench/lines/lines.sh <bin-dir>   # also raw TCP and RFC 2217 through ser2net
+#
+# Use the bin folder of a Release build. The models are vortan-sim's --line presets: ideal (a
+# pseudo-terminal), usb (FTDI packets, 16 ms latency timer, 10 ms turnaround), slow (paced,
+# 30 ms turnaround), echo (a 2-wire adapter hearing its requests), gateway (replies 60 ms late).
+# The gateway rows bridge the simulator's device with ser2net and need tcp:// and rfc2217://
+# port names; a program that cannot reach them makes the row say so.
+set -euo pipefail
+
+bin="$(cd "${1:?usage: lines.sh <bin-dir> [seconds]}" && pwd)"
+seconds="${2:-20}"
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/vortan-lines.XXXXXX")"
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do
+    if kill -0 "$pid" 2>/dev/null; then
+      kill -TERM "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+now_ns() { date +%s%N; }
+
+# A private copy of the window program, so its configuration file lands in the scratch folder.
+cp "$bin/vortan-service" "$work/"
+
+# start_sim NAME ARGS...: the simulator with its client end linked at $work/tty-NAME.
+sim_pid=""
+start_sim() {
+  local name="$1"
+  shift
+  rm -f "$work/tty-$name"
+  "$bin/vortan-sim" --link "$work/tty-$name" "$@" >"$work/sim-$name.out" 2>"$work/sim-$name.err" &
+  sim_pid=$!
+  pids+=("$sim_pid")
+  for _ in $(seq 200); do
+    [ -e "$work/tty-$name" ] && return 0
+    sleep 0.05
+  done
+  echo "lines: simulator did not start ($*)" >&2
+  cat "$work/sim-$name.err" >&2
+  exit 1
+}
+
+# stop_sim NAME: ends the simulator; its collisions go to $collisions.
+collisions=""
+stop_sim() {
+  kill -TERM "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  collisions="$(grep '"requests"' "$work/sim-$1.out" | tail -n1 |
+    grep -o '"collisions":[0-9]*' | cut -d: -f2 || true)"
+}
+
+# window PORT TRACE: vortan-service offscreen on PORT for the run's seconds.
+window() {
+  QT_QPA_PLATFORM=offscreen "$work/vortan-service" --port "$1" --trace "$2" \
+    >/dev/null 2>"$2.err" &
+  local pid=$!
+  pids+=("$pid")
+  sleep "$seconds"
+  kill -TERM "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+
+# ctl NAME ARGS...: vortanctl with a time limit; prints "exit-code seconds".
+ctl() {
+  local name="$1" t0 rc=0
+  shift
+  t0="$(now_ns)"
+  timeout 120 "$bin/vortanctl" -q "$@" >>"$work/ctl-$name.out" 2>&1 || rc=$?
+  awk -v rc="$rc" -v ns="$(($(now_ns) - t0))" 'BEGIN { printf "%d %.2f", rc, ns / 1e9 }'
+}
+
+# trace_figures TRACE: exchanges, share of good ones in %, exchanges per second.
+trace_figures() {
+  awk -F'\t' -v s="$seconds" '!/^#/ && NF >= 4 { n++; if ($4 == "good") good++ }
+    END { printf "%d %.1f %.2f", n, n ? 100 * good / n : 0, n / s }' "$1"
+}
+
+# A parameter set to restore when a line's own backup fails.
+start_sim reference
+ctl reference backup -o "$work/reference.ini" --port "$work/tty-reference" >/dev/null
+stop_sim reference
+[ -s "$work/reference.ini" ] || { echo "lines: no backup on the ideal line" >&2; exit 1; }
+
+# row NAME PORT: the window, the backup and the restore on a line that is up, then the row.
+row() {
+  local name="$1" port="$2" figures backup restore set
+  window "$port" "$work/trace-$name.txt"
+  figures="$(trace_figures "$work/trace-$name.txt")"
+  backup="$(ctl "$name" backup -o "$work/set-$name.ini" --port "$port")"
+  set="$work/set-$name.ini"
+  [ "${backup%% *}" = 0 ] || set="$work/reference.ini"
+  restore="$(ctl "$name" restore "$set" --port "$port")"
+  stop_sim "$name"
+  print_row "$name" "$figures ${collisions:-?} $backup $restore"
+}
+
+printf 'Line models, %d s of the window each (vortan-service --trace), then vortanctl backup and restore\n' "$seconds"
+fmt='%-10s %9s %7s %7s %10s %9s %9s %10s %10s\n'
+# shellcheck disable=SC2059
+printf "$fmt" model exchanges good% 'exch/s' collisions 'backup' 'backup s' 'restore' 'restore s'
+print_row() {
+  local name="$1" n good rate coll brc bs rrc rs
+  read -r n good rate coll brc bs rrc rs <<<"$2"
+  # shellcheck disable=SC2059
+  printf "$fmt" "$name" "$n" "$good" "$rate" "$coll" "rc $brc" "$bs" "rc $rrc" "$rs"
+}
+
+for model in ideal usb slow echo gateway; do
+  start_sim "$model" --line "$model"
+  row "$model" "$work/tty-$model"
+done
+
+if [ "${LINES_GATEWAYS:-0}" = 1 ]; then
+  if ! command -v ser2net >/dev/null; then
+    echo "gateway rows skipped: ser2net is not installed"
+    exit 0
+  fi
+  for kind in tcp rfc2217; do
+    name="ser2net-$kind"
+    port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+    accepter="tcp,localhost,$port"
+    [ "$kind" = rfc2217 ] && accepter="telnet(rfc2217),tcp,localhost,$port"
+    start_sim "$name" --line ideal
+    cat >"$work/$name.yaml" <<EOF
+connection: &vortan
+  accepter: $accepter
+  connector: serialdev,$work/tty-$name,115200e81,local
+  options:
+    kickolduser: true
+EOF
+    ser2net -n -u -c "$work/$name.yaml" -P "$work/$name.pid" >"$work/$name.log" 2>&1 &
+    gateway_pid=$!
+    pids+=("$gateway_pid")
+    url="$kind://localhost:$port"
+    up=""
+    for _ in $(seq 20); do
+      if timeout 10 "$bin/vortanctl" -q --port "$url" status >/dev/null 2>&1; then
+        up=1
+        break
+      fi
+      sleep 0.25
+    done
+    if [ -z "$up" ]; then
+      echo "$name skipped: vortanctl --port $url does not answer (no $kind:// support yet?)"
+      stop_sim "$name"
+    else
+      row "$name" "$url"
+    fi
+    kill -TERM "$gateway_pid" 2>/dev/null || true
+    wait "$gateway_pid" 2>/dev/null || true
+  done
+fi
