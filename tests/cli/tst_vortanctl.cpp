@@ -4,7 +4,6 @@
 
 #include <QSerialPort>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
 using namespace vortan;
@@ -329,10 +328,16 @@ private slots:
         gateway.start(ser2net, {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
                                 path("ser2net.yaml")});
         QVERIFY2(gateway.waitForStarted(), qPrintable(gateway.errorString()));
-        const auto listening = [&](quint16 port) {
-            QTcpSocket s;
-            s.connectToHost(QHostAddress::LocalHost, port);
-            return s.waitForConnected(200);
+        // Read from the system's socket table, not by connecting: a trial connection would make
+        // ser2net open and close the device just before vortanctl's own connection.
+        const auto listening = [](quint16 port) {
+            QFile table(QStringLiteral("/proc/net/tcp"));
+            const QByteArray entry = QByteArray("0100007F:") +
+                                     QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+            return table.open(QIODevice::ReadOnly) &&
+                   QString::fromLatin1(table.readAll())
+                       .contains(QRegularExpression(
+                           QStringLiteral("\\b%1 0+:0+ 0A\\b").arg(QLatin1String(entry))));
         };
         QTRY_VERIFY_WITH_TIMEOUT(listening(rawPort) && listening(telnetPort), 10000);
 
