@@ -4,7 +4,7 @@
 #include "config/portmap.h"
 #include "format/formatting.h"
 #include "modbus/linksession.h"
-#include "modbus/qserialportlink.h"
+#include "modbus/portlink.h"
 #include "modbus/tracefile.h"
 #include "params/paramfiles.h"
 #include "params/paramset.h"
@@ -209,7 +209,7 @@ private:
     QTextStream &m_err;
     int m_portNumber = 0;
     QString m_device;
-    std::unique_ptr<QSerialPortLink> m_link;
+    std::unique_ptr<PortLink> m_link;
     std::unique_ptr<LinkSession> m_session;
     std::unique_ptr<TracePrinter> m_trace;
     std::unique_ptr<TraceFile> m_traceFile;
@@ -251,10 +251,18 @@ int Command::openPort()
     }
 
     const QString device = m_device;
-    m_link = std::make_unique<QSerialPortLink>([device](int) { return device; });
+    m_link = std::make_unique<PortLink>([device](int) { return device; });
     m_link->selectPort(qMax(1, m_portNumber));
     switch (m_link->open()) {
     case OpenResult::Ok:
+        // No window to keep alive: a gateway may take its time to answer, up to a deadline.
+        if (m_link->usesNetwork() &&
+            !m_link->network().waitForOpen(NetworkLink::ConnectTimeoutMs +
+                                           NetworkLink::SettingsTimeoutMs)) {
+            m_err << "Порт " << portLabel() << " не доступен\n"
+                  << m_link->network().lastError() << '\n';
+            return PortFailed;
+        }
         break;
     case OpenResult::InUse:
         m_err << "Порт " << portLabel() << " занят другим приложением\n";
@@ -267,6 +275,8 @@ int Command::openPort()
         return PortFailed;
     case OpenResult::Unavailable:
         m_err << "Порт " << portLabel() << " не доступен\n";
+        if (m_link->usesNetwork())
+            m_err << m_link->network().lastError() << '\n';
         return PortFailed;
     }
     m_session = std::make_unique<LinkSession>(*m_link);

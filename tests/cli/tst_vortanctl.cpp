@@ -3,6 +3,7 @@
 #include "simprocess.h"
 
 #include <QSerialPort>
+#include <QTcpServer>
 #include <QtTest>
 
 using namespace vortan;
@@ -21,12 +22,15 @@ struct Result {
     qint64 ms = 0;
 };
 
-// vortanctl in the Russian number format, as an engineer's shell would run it.
-Result ctl(const QStringList &arguments)
+// vortanctl in the Russian number format, as an engineer's shell would run it; `logRules` turns
+// on its diagnostics.
+Result ctl(const QStringList &arguments, const QString &logRules = {})
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("ru_RU.UTF-8"));
+    if (!logRules.isEmpty())
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), logRules);
     p.setProcessEnvironment(env);
     QElapsedTimer clock;
     clock.start();
@@ -279,6 +283,86 @@ private slots:
         QCOMPARE(none.exit, 4);
         QVERIFY(none.err.contains(path("none")));
         QCOMPARE(ctl({QStringLiteral("restore")}).exit, 2);
+    }
+
+    // Through ser2net, the serial-to-network proxy, in raw TCP and in RFC 2217 mode, a backup
+    // equals the one through the device itself. The RFC 2217 side starts at 9600 8N1, so only the
+    // program's own commands can have set the 115200 8E1 that ser2net reports back.
+    void backupThroughGateways()
+    {
+        const QString ser2net = QStandardPaths::findExecutable(QStringLiteral("ser2net"),
+                                                               {QStringLiteral("/usr/sbin"),
+                                                                QStringLiteral("/usr/local/sbin"),
+                                                                QStringLiteral("/usr/bin")});
+        if (ser2net.isEmpty())
+            QSKIP("ser2net is not installed (apt-get install ser2net): no gateway to test against");
+        Simulator sim({});
+        QVERIFY(sim.waitReady());
+        const Result direct = ctl({QStringLiteral("backup"), QStringLiteral("-o"),
+                                   path("direct.ini"), QStringLiteral("--port"), sim.device()});
+        QCOMPARE(direct.exit, 0);
+
+        const auto freePort = [] {
+            QTcpServer probe;
+            return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : quint16(0);
+        };
+        const quint16 rawPort = freePort();
+        const quint16 telnetPort = freePort();
+        QVERIFY(rawPort != 0 && telnetPort != 0 && rawPort != telnetPort);
+        const QString config = QStringLiteral("connection: &raw\n"
+                                              "  accepter: tcp,127.0.0.1,%1\n"
+                                              "  connector: serialdev,%3,115200e81,local\n"
+                                              "  options:\n"
+                                              "    kickolduser: true\n"
+                                              "connection: &rfc2217\n"
+                                              "  accepter: telnet(rfc2217),tcp,127.0.0.1,%2\n"
+                                              "  connector: serialdev,%3,9600n81,local\n"
+                                              "  options:\n"
+                                              "    kickolduser: true\n")
+                                   .arg(rawPort)
+                                   .arg(telnetPort)
+                                   .arg(QFileInfo(sim.device()).canonicalFilePath());
+        QVERIFY(writeAll(path("ser2net.yaml"), config.toUtf8()));
+        QProcess gateway;
+        gateway.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        gateway.start(ser2net, {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
+                                path("ser2net.yaml")});
+        QVERIFY2(gateway.waitForStarted(), qPrintable(gateway.errorString()));
+        // Read from the system's socket table, not by connecting: a trial connection would make
+        // ser2net open and close the device just before vortanctl's own connection.
+        const auto listening = [](quint16 port) {
+            QFile table(QStringLiteral("/proc/net/tcp"));
+            const QByteArray entry = QByteArray("0100007F:") +
+                                     QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+            return table.open(QIODevice::ReadOnly) &&
+                   QString::fromLatin1(table.readAll())
+                       .contains(QRegularExpression(
+                           QStringLiteral("\\b%1 0+:0+ 0A\\b").arg(QLatin1String(entry))));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(listening(rawPort) && listening(telnetPort), 10000);
+
+        const QString raw = QStringLiteral("tcp://127.0.0.1:%1").arg(rawPort);
+        const Result viaRaw = ctl({QStringLiteral("backup"), QStringLiteral("-o"), path("raw.ini"),
+                                   QStringLiteral("--port"), raw});
+        QVERIFY2(viaRaw.exit == 0, qPrintable(viaRaw.err));
+        QCOMPARE(readAll(path("raw.ini")), readAll(path("direct.ini")));
+
+        const Result viaTelnet = ctl({QStringLiteral("backup"), QStringLiteral("-o"),
+                                      path("rfc2217.ini"), QStringLiteral("--port"),
+                                      QStringLiteral("rfc2217://127.0.0.1:%1").arg(telnetPort)},
+                                     QStringLiteral("vortan.serial.info=true"));
+        QVERIFY2(viaTelnet.exit == 0, qPrintable(viaTelnet.err));
+        QCOMPARE(readAll(path("rfc2217.ini")), readAll(path("direct.ini")));
+        QVERIFY2(viaTelnet.err.contains(QStringLiteral("line set to \"115200 8E1\"")),
+                 qPrintable(viaTelnet.err));
+
+        // A gateway that is gone: exit 4, naming the host and port.
+        gateway.terminate();
+        QVERIFY(gateway.waitForFinished(10000));
+        const Result gone = ctl({QStringLiteral("status"), QStringLiteral("--port"), raw});
+        QCOMPARE(gone.exit, 4);
+        QVERIFY2(gone.err.contains(QStringLiteral("127.0.0.1:%1").arg(rawPort)),
+                 qPrintable(gone.err));
     }
 };
 

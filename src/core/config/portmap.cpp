@@ -2,6 +2,7 @@
 #include "format/logging.h"
 
 #include "config/inifile.h"
+#include "modbus/tcplink.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -43,8 +44,9 @@ PortMap PortMap::fromConfigFile(const QString &configFile)
 #ifdef Q_OS_WIN
         map.setDevice(n, value);
 #else
-        map.setDevice(n,
-                      value.startsWith(QLatin1Char('/')) ? value : QStringLiteral("/dev/") + value);
+        map.setDevice(n, value.startsWith(QLatin1Char('/')) || NetworkAddress::isNetwork(value)
+                             ? value
+                             : QStringLiteral("/dev/") + value);
 #endif
         qCDebug(lcConfig) << key << "->" << map.device(n);
     }
@@ -77,6 +79,8 @@ QString PortMap::typedDevice(const QString &typed, int *number) const
             *number = n;
         return device(n);
     }
+    if (NetworkAddress::isNetwork(name))
+        return NetworkAddress::parse(name) ? name : QString();
 #ifdef Q_OS_WIN
     return name;
 #else

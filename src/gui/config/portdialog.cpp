@@ -4,6 +4,7 @@
 #include "config/appconfig.h"
 #include "config/portmap.h"
 #include "modbus/seriallink.h"
+#include "modbus/tcplink.h"
 #include "widgets/twips.h"
 
 #include <QComboBox>
@@ -105,6 +106,14 @@ void PortDialog::load()
 
     QPointer<PortDialog> alive(this);
     for (int n = PortMap::FirstListed; n <= PortMap::LastListed; ++n) {
+        // A gateway is listed unprobed: a connect could take seconds, and the window must not
+        // wait for it. Picking it shows soon enough whether it answers.
+        const QString device = m_ports.device(n);
+        if (NetworkAddress::isNetwork(device)) {
+            m_list->addItem(ItemPrefix + QString::number(n));
+            m_list->setItemData(m_list->count() - 1, device, Qt::ToolTipRole);
+            continue;
+        }
         m_link.selectPort(n);
         const OpenResult result = m_link.open();
         const bool opens = result == OpenResult::Ok;
@@ -117,7 +126,6 @@ void PortDialog::load()
             return;
         // A port refused for want of permission is listed too, so its tooltip can say why.
         if (opens || result == OpenResult::Forbidden) {
-            const QString device = m_ports.device(n);
             m_list->addItem(ItemPrefix + QString::number(n));
             m_list->setItemData(m_list->count() - 1, opens ? device : NoPermissionDetail(device),
                                 Qt::ToolTipRole);

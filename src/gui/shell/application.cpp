@@ -2,7 +2,7 @@
 #include "format/logging.h"
 
 #include "config/usermessage.h"
-#include "modbus/qserialportlink.h"
+#include "modbus/portlink.h"
 #include "modbus/tracefile.h"
 
 #include <QCoreApplication>
@@ -25,9 +25,16 @@ constexpr int NoteTicks = 50;
 
 Application::Application(const StartupOptions &options)
     : Application(options,
-                  std::make_unique<QSerialPortLink>([this](int n) { return m_portMap.device(n); }),
+                  std::make_unique<PortLink>([this](int n) { return m_portMap.device(n); }),
                   nullptr, realUserMessages())
 {
+    // Queued: the box must not open inside the socket's own notification.
+    connect(
+        &m_ownLink->network(), &NetworkLink::linkDown, this,
+        [this](const QString &, const QString &reason) { gatewayUnreachable(reason); },
+        Qt::QueuedConnection);
+    connect(&m_ownLink->network(), &NetworkLink::linkUp, this,
+            [this] { m_awaitingGateway = false; });
 }
 
 Application::Application(const StartupOptions &options, SerialLink &link, UserMessages &messages)
@@ -35,7 +42,7 @@ Application::Application(const StartupOptions &options, SerialLink &link, UserMe
 {
 }
 
-Application::Application(const StartupOptions &options, std::unique_ptr<QSerialPortLink> ownLink,
+Application::Application(const StartupOptions &options, std::unique_ptr<PortLink> ownLink,
                          SerialLink *link, UserMessages &messages)
     : m_options(options), m_ownLink(std::move(ownLink)), m_link(link ? *link : *m_ownLink),
       m_messages(messages), m_window(),
@@ -119,19 +126,19 @@ bool Application::openConfiguredPort()
 {
     m_link.selectPort(m_portNumber);
     const OpenResult result = m_link.open();
-    if (result == OpenResult::Ok)
+    if (result == OpenResult::Ok) {
+        m_awaitingGateway = m_ownLink && m_ownLink->usesNetwork() && !m_link.isOpen();
         return true;
+    }
 
     qCWarning(lcStartup) << "port" << m_portNumber << "did not open:"
                          << (result == OpenResult::InUse       ? "in use"
                              : result == OpenResult::Forbidden ? "no permission"
                                                                : "unavailable");
-    const QString detail = result == OpenResult::Forbidden
-                               ? NoPermissionDetail(m_portMap.device(m_portNumber))
-                               : QString();
     const auto answer = m_messages.askWithDetail(
         &m_window, QMessageBox::Critical, QStringLiteral("Ошибка открытия порта"),
-        portFailureText(m_portNumber, result), detail, QMessageBox::Ok | QMessageBox::Cancel);
+        portFailureText(m_portNumber, result), portFailureDetail(result),
+        QMessageBox::Ok | QMessageBox::Cancel);
     if (answer != QMessageBox::Ok)
         return false;
 
@@ -144,6 +151,33 @@ bool Application::openConfiguredPort()
     return true;
 }
 
+QString Application::portFailureDetail(OpenResult result) const
+{
+    if (result == OpenResult::Forbidden)
+        return NoPermissionDetail(m_portMap.device(m_portNumber));
+    if (m_ownLink && m_ownLink->usesNetwork())
+        return m_ownLink->network().lastError();
+    return {};
+}
+
+// A gateway's connect ends after the window is up; its first failure gets the start-up box all
+// the same. Later failures are retried quietly every second, the port shown closed meanwhile.
+void Application::gatewayUnreachable(const QString &reason)
+{
+    if (!m_awaitingGateway)
+        return;
+    m_awaitingGateway = false;
+    qCWarning(lcStartup) << "port" << m_portNumber << "did not connect:" << reason;
+    const auto answer = m_messages.askWithDetail(
+        &m_window, QMessageBox::Critical, QStringLiteral("Ошибка открытия порта"),
+        portFailureText(m_portNumber, OpenResult::Unavailable), reason,
+        QMessageBox::Ok | QMessageBox::Cancel);
+    if (answer == QMessageBox::Ok)
+        openPortSettings();
+    else
+        m_window.close();
+}
+
 PortDialog *Application::createPortDialog()
 {
     return new PortDialog(m_link, m_portNumber, m_config, m_portMap, m_window.statusLine(),
@@ -152,6 +186,8 @@ PortDialog *Application::createPortDialog()
 
 void Application::openPortSettings()
 {
+    // The engineer is choosing a port now: a gateway's late failure needs no box of its own.
+    m_awaitingGateway = false;
     if (m_portDialog) {
         m_portDialog->raise();
         m_portDialog->activateWindow();

@@ -28,7 +28,7 @@
 namespace vortan
 {
 
-class QSerialPortLink;
+class PortLink;
 class SerialLink;
 class TraceFile;
 class UserMessages;
@@ -53,7 +53,7 @@ class Application : public QObject, private CycleHost
 public:
     static constexpr int TickMs = 40;
 
-    // The real program: a QSerialPortLink and real message boxes.
+    // The real program: serial devices and gateways through a PortLink, real message boxes.
     explicit Application(const StartupOptions &options);
     Application(const StartupOptions &options, SerialLink &link, UserMessages &messages);
     ~Application() override;
@@ -108,14 +108,16 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    Application(const StartupOptions &options, std::unique_ptr<QSerialPortLink> ownLink,
-                SerialLink *link, UserMessages &messages);
+    Application(const StartupOptions &options, std::unique_ptr<PortLink> ownLink, SerialLink *link,
+                UserMessages &messages);
 
     void setStatusText(const QString &text) override;
     void decodeReply() override;
     int slaveAddress() const override;
 
     bool openConfiguredPort();
+    QString portFailureDetail(OpenResult result) const;
+    void gatewayUnreachable(const QString &reason);
     PortDialog *createPortDialog();
     void statusDecoded(const StatusSnapshot &snapshot);
     void recordingFailed();
@@ -123,7 +125,7 @@ private:
 
     StartupOptions m_options;
     PortMap m_portMap;
-    std::unique_ptr<QSerialPortLink> m_ownLink;
+    std::unique_ptr<PortLink> m_ownLink;
     SerialLink &m_link;
     UserMessages &m_messages;
     RequestQueue m_queue;
@@ -148,6 +150,8 @@ private:
     QString m_note;
     int m_noteTicks = 0;
     bool m_firstFrameLogged = false;
+    // The configured port is a gateway whose first connect, started at start-up, has not ended.
+    bool m_awaitingGateway = false;
 };
 
 } // namespace vortan

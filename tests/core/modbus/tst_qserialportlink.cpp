@@ -1,4 +1,5 @@
 #include "modbus/qserialportlink.h"
+#include "modbus/rfc2217.h"
 
 #include <QSerialPort>
 #include <QtTest>
@@ -10,6 +11,7 @@
 
 using vortan::OpenResult;
 using vortan::QSerialPortLink;
+namespace rfc2217 = vortan::rfc2217;
 
 namespace
 {
@@ -213,6 +215,80 @@ private slots:
         if (!pulled) {
             link.write(StatusPollFrame);
             QCOMPARE(adapter.receive(StatusPollFrame.size()), StatusPollFrame);
+        }
+    }
+
+    // Through an RFC 2217 gateway the program sets the far end's line to 115200 8E1 with no flow
+    // control, and a 0xFF in a frame goes out doubled so the server does not take it for a command.
+    void rfc2217CommandBytes()
+    {
+        QCOMPARE(rfc2217::lineSettings().toHex(' '), QByteArray("ff fa 2c 01 00 01 c2 00 ff f0 "
+                                                                "ff fa 2c 02 08 ff f0 "
+                                                                "ff fa 2c 03 03 ff f0 "
+                                                                "ff fa 2c 04 01 ff f0 "
+                                                                "ff fa 2c 05 01 ff f0"));
+        QCOMPARE(rfc2217::escape(QByteArray::fromHex("01ff02ffff")).toHex(),
+                 QByteArray("01ffff02ffffffff"));
+        rfc2217::TelnetReader reader;
+        // WILL BINARY, DO BINARY, WILL COM-PORT-OPTION.
+        QCOMPARE(reader.start().toHex(' '), QByteArray("ff fb 00 ff fd 00 ff fb 2c"));
+    }
+
+    // What comes from a telnet server, cut anywhere: line data with 0xFF undoubled, answers to its
+    // option requests (each refused once, none repeated), the line it reports having set.
+    void rfc2217ServerBytes_data()
+    {
+        QTest::addColumn<QByteArray>("fromServer");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("farLine");
+
+        QTest::newRow("plain data")
+            << QByteArray::fromHex("0103020000") << QByteArray::fromHex("0103020000")
+            << QByteArray() << QString();
+        QTest::newRow("doubled 0xFF is one data byte")
+            << QByteArray::fromHex("01ffff02ffff") << QByteArray::fromHex("01ff02ff")
+            << QByteArray() << QString();
+        QTest::newRow("agreement to our offers needs no answer")
+            << QByteArray::fromHex("fffd2cfffd00fffb00") << QByteArray() << QByteArray()
+            << QString();
+        QTest::newRow("other options refused once")
+            << QByteArray::fromHex("fffd18fffb01fffd18fffb01fffb03") << QByteArray()
+            << QByteArray::fromHex("fffc18fffe01fffd03") << QString();
+        QTest::newRow("commands between data bytes vanish")
+            << QByteArray::fromHex("01fff102fff903") << QByteArray::fromHex("010203")
+            << QByteArray() << QString();
+        QTest::newRow("server reports 115200 8E1")
+            << QByteArray::fromHex("fffa2c650001c200fff0"
+                                   "fffa2c6608fff0fffa2c6703fff0fffa2c6801fff0aa")
+            << QByteArray::fromHex("aa") << QByteArray() << QStringLiteral("115200 8E1");
+        QTest::newRow("server reports 9600 8N1")
+            << QByteArray::fromHex("fffa2c6500002580fff0"
+                                   "fffa2c6608fff0fffa2c6701fff0fffa2c6801fff0")
+            << QByteArray() << QByteArray() << QStringLiteral("9600 8N1");
+        QTest::newRow("short, empty and oversized subnegotiations are ignored")
+            << QByteArray::fromHex("fffa2c65fff0fffafff0fffa2c65") + QByteArray(100, '\x01') +
+                   QByteArray::fromHex("fff005")
+            << QByteArray::fromHex("05") << QByteArray() << QString();
+    }
+
+    void rfc2217ServerBytes()
+    {
+        QFETCH(QByteArray, fromServer);
+        QFETCH(QByteArray, data);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, farLine);
+        // Whole, and one byte at a time: a command cut by a TCP segment must read the same.
+        for (const int step : {int(fromServer.size()), 1}) {
+            rfc2217::TelnetReader reader;
+            reader.start();
+            QByteArray gotData;
+            QByteArray gotReply;
+            for (int i = 0; i < fromServer.size(); i += step)
+                reader.feed(fromServer.mid(i, step), gotData, gotReply);
+            QCOMPARE(gotData.toHex(' '), data.toHex(' '));
+            QCOMPARE(gotReply.toHex(' '), reply.toHex(' '));
+            QCOMPARE(reader.farLine().complete() ? reader.farLine().text() : QString(), farLine);
         }
     }
 };
