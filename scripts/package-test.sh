@@ -51,6 +51,7 @@ expected=(
   /usr/share/man/man1/vortan-service.1.gz /usr/share/man/man1/vortanctl.1.gz
   /usr/share/man/man1/vortan-sim.1.gz
   /usr/share/doc/vortan-service/copyright /usr/share/doc/vortan-service/changelog.Debian.gz
+  /usr/lib/udev/rules.d/60-vortan-service-ftdi.rules
 )
 dpkg-deb -c "$deb" | awk '{ sub(/^\./, "", $6); sub(/\/$/, "", $6); print $6 }' >"$work/files"
 for f in "${expected[@]}"; do

@@ -31,6 +31,8 @@ public:
 
     // The gateway side, for what only a network has: the connection's progress and its errors.
     NetworkLink &network() { return m_network; }
+    // The serial side, for what only a device has: the converter behind it.
+    QSerialPortLink &serial() { return m_serial; }
     bool usesNetwork() const { return m_current == &m_network; }
 
 private:

@@ -8,6 +8,12 @@
 #include <poll.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <cstring>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
 
 namespace vortan
 {
@@ -38,6 +44,28 @@ bool accessibleToUs(const QString &path)
     return true;
 #endif
 }
+
+#ifdef Q_OS_LINUX
+// An FTDI converter holds a short last packet back for its latency timer (16 ms by default, longer
+// than a reply takes on the wire); low latency makes its driver set the timer to 1 ms. Ports
+// without the setting (pseudo-terminals) refuse it, and that changes nothing.
+void requestLowLatency(int fd)
+{
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) {
+        const int error = errno;
+        qCDebug(lcSerial) << "no low latency setting:" << std::strerror(error);
+        return;
+    }
+    if (serial.flags & ASYNC_LOW_LATENCY)
+        return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(fd, TIOCSSERIAL, &serial) != 0) {
+        const int error = errno;
+        qCDebug(lcSerial) << "low latency refused:" << std::strerror(error);
+    }
+}
+#endif
 
 } // namespace
 
@@ -95,7 +123,12 @@ OpenResult QSerialPortLink::openDevice()
         m_device = wanted;
         m_openedPath = path;
         m_lost = false;
+#ifdef Q_OS_LINUX
+        requestLowLatency(int(m_serial.handle()));
+#endif
+        m_adapter = readAdapterInfo(path);
         qCInfo(lcSerial) << "port" << m_port << "open on" << path;
+        emit adapterChanged();
         return OpenResult::Ok;
     }
     const QSerialPort::SerialPortError error = m_serial.error();
@@ -116,6 +149,10 @@ void QSerialPortLink::close()
     if (m_serial.isOpen())
         m_serial.close();
     m_serial.clearError();
+    if (m_adapter.known()) {
+        m_adapter = {};
+        emit adapterChanged();
+    }
 }
 
 int QSerialPortLink::bytesWaiting()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "modbus/adapterinfo.h"
 #include "modbus/seriallink.h"
 
 #include <QElapsedTimer>
@@ -42,8 +43,11 @@ public:
     bool isReopening() const { return m_reopenTimer.isActive(); }
     // The device the port was last opened on.
     QString deviceName() const { return m_device; }
+    // The converter behind the open port, read from the system as the port opens.
+    const AdapterInfo &adapter() const { return m_adapter; }
 
 signals:
+    void adapterChanged();
     void deviceLost(const QString &device);
     void deviceBack(const QString &device);
 
@@ -63,6 +67,7 @@ private:
     QString m_device;
     // The resolved device node (portName() is only its short name, "ttyUSB0", "pts/3").
     QString m_openedPath;
+    AdapterInfo m_adapter;
     int m_port = 1;
     bool m_lost = false;
     QElapsedTimer m_clock;

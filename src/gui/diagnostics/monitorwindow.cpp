@@ -165,6 +165,8 @@ void MonitorWindow::buildWindow()
     m_stray = addFigure(grid, "lbl_stat_stray", QStringLiteral("Ответ не на запрос"), 3, 2);
     m_replyTime =
         addFigure(grid, "lbl_stat_replytime", QStringLiteral("Время ответа, мс"), 4, 0, 3);
+    m_adapter = addFigure(grid, "lbl_stat_adapter", QStringLiteral("Адаптер"), 6, 0, 3);
+    showAdapter({});
 
     m_pause = new QPushButton(QStringLiteral("Пауза"));
     m_pause->setObjectName(QStringLiteral("btn_pause"));
@@ -324,6 +326,11 @@ void MonitorWindow::showFigures(const LinkFigures &f)
                               : QDateTime::fromMSecsSinceEpoch(f.sinceMsecs)
                                         .toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) +
                                     QStringLiteral(", COM%1").arg(f.port));
+}
+
+void MonitorWindow::showAdapter(const AdapterInfo &info)
+{
+    setIfChanged(m_adapter, adapterText(info));
 }
 
 void MonitorWindow::showEvent(QShowEvent *event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "diagnostics/exchangelogmodel.h"
+#include "modbus/adapterinfo.h"
 #include "modbus/exchangerecord.h"
 
 #include <QSortFilterProxyModel>
@@ -58,6 +59,8 @@ public:
     // Puts the exchanges waiting for the next batch into the table.
     void flushRows();
     void refreshStats();
+    // The converter of the port just opened (unknown: "—").
+    void showAdapter(const AdapterInfo &info);
     // The rows the table shows, as text separated by tabs; false when the file cannot be
     // written (the user has been told).
     bool saveTable(const QString &path);
@@ -108,6 +111,7 @@ private:
     QLabel *m_replyTime = nullptr;
     QLabel *m_bytes = nullptr;
     QLabel *m_since = nullptr;
+    QLabel *m_adapter = nullptr;
 };
 
 } // namespace vortan

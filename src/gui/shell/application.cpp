@@ -265,6 +265,11 @@ void Application::openMonitorWindow()
     if (!m_monitorWindow) {
         m_monitorWindow = new MonitorWindow(m_linkStats, m_messages, &m_window);
         m_cycle.addObserver(m_monitorWindow);
+        if (m_ownLink) {
+            m_monitorWindow->showAdapter(m_ownLink->serial().adapter());
+            connect(&m_ownLink->serial(), &QSerialPortLink::adapterChanged, m_monitorWindow,
+                    [this] { m_monitorWindow->showAdapter(m_ownLink->serial().adapter()); });
+        }
     }
     m_monitorWindow->show();
     m_monitorWindow->raise();

@@ -1,3 +1,4 @@
+#include "modbus/adapterinfo.h"
 #include "modbus/qserialportlink.h"
 #include "modbus/rfc2217.h"
 
@@ -98,9 +99,16 @@ private slots:
         Adapter adapter;
         QVERIFY(adapter.plug());
         QSerialPortLink link([&](int n) { return n == 3 ? adapter.slavePath() : QString(); });
+        QSignalSpy adapterChanged(&link, &QSerialPortLink::adapterChanged);
         link.selectPort(3);
+        // A pseudo-terminal refuses low latency without a word and has no adapter to show.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 3, 0)
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+#endif
         QCOMPARE(link.open(), OpenResult::Ok);
         QCOMPARE(link.deviceName(), adapter.slavePath());
+        QVERIFY(!link.adapter().known());
+        QCOMPARE(adapterChanged.count(), 1);
         QCOMPARE(link.open(), OpenResult::Unavailable);
         QVERIFY(link.isOpen());
 
@@ -121,6 +129,52 @@ private slots:
         QCOMPARE(link.bytesWaiting(), 0);
         QCOMPARE(link.readByte(), -1);
         QCOMPARE(link.open(), OpenResult::Ok);
+    }
+
+    // The driver and the latency timer as sysfs gives them, reached through a by-id name.
+    void adapterFromSysfs_data()
+    {
+        QTest::addColumn<QString>("driver");     // empty: no driver link
+        QTest::addColumn<QByteArray>("latency"); // null: no latency_timer file
+        QTest::addColumn<bool>("inSysfs");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("FTDI, low latency")
+            << "ftdi_sio" << QByteArray("1\n") << true << "ftdi_sio, таймер задержки 1 мс";
+        QTest::newRow("FTDI, factory 16 ms")
+            << "ftdi_sio" << QByteArray("16\n") << true << "ftdi_sio, таймер задержки 16 мс";
+        QTest::newRow("CDC-ACM, no timer") << "cdc_acm" << QByteArray() << true << "cdc_acm";
+        QTest::newRow("timer unreadable")
+            << "ftdi_sio" << QByteArray("\xff\xfe 99999999999") << true << "ftdi_sio";
+        QTest::newRow("pseudo-terminal, no entry") << "" << QByteArray() << false << "—";
+    }
+    void adapterFromSysfs()
+    {
+        QFETCH(QString, driver);
+        QFETCH(QByteArray, latency);
+        QFETCH(bool, inSysfs);
+        QFETCH(QString, shown);
+        QTemporaryDir root;
+        QDir dir(root.path());
+        QVERIFY(dir.mkpath(QStringLiteral("dev/serial/by-id")));
+        QFile node(dir.filePath(QStringLiteral("dev/ttyUSB0")));
+        QVERIFY(node.open(QIODevice::WriteOnly));
+        const QString byId = dir.filePath(QStringLiteral("dev/serial/by-id/usb-FTDI-if00-port0"));
+        QVERIFY(QFile::link(QStringLiteral("../../ttyUSB0"), byId));
+        const QString port = QStringLiteral("sys/class/tty/ttyUSB0/device");
+        if (inSysfs)
+            QVERIFY(dir.mkpath(port));
+        if (!driver.isEmpty()) {
+            const QString target = QStringLiteral("sys/bus/usb-serial/drivers/") + driver;
+            QVERIFY(dir.mkpath(target));
+            QVERIFY(QFile::link(dir.filePath(target), dir.filePath(port + "/driver")));
+        }
+        if (!latency.isNull()) {
+            QFile timer(dir.filePath(port + "/latency_timer"));
+            QVERIFY(timer.open(QIODevice::WriteOnly) && timer.write(latency) == latency.size());
+        }
+        const QString sys = dir.filePath(QStringLiteral("sys"));
+        QCOMPARE(vortan::adapterText(vortan::readAdapterInfo(byId, sys)), shown);
+        QVERIFY(!vortan::readAdapterInfo(dir.filePath(QStringLiteral("dev/ttyUSB9")), sys).known());
     }
 
     // A missing device and a plain file are no serial ports.

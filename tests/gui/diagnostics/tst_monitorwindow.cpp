@@ -151,7 +151,8 @@ private slots:
     }
 
     // The filter hides the routine polls; pause holds new exchanges out of the table and says
-    // how many while the statistics count on; the ring keeps the newest rows only.
+    // how many while the statistics count on; the ring keeps the newest rows only; the adapter
+    // line names the converter once it is known.
     void filterPauseRingAndStatistics()
     {
         Monitor m(5);
@@ -181,6 +182,9 @@ private slots:
         QCOMPARE(figure("lbl_stat_stray"), QStringLiteral("1 (16,7 %)"));
         QCOMPARE(figure("lbl_stat_replytime"),
                  QStringLiteral("мин 10,0 / медиана 10,0 / 95 % 10,0 / макс 10,0"));
+        QCOMPARE(figure("lbl_stat_adapter"), QStringLiteral("—"));
+        m.window.showAdapter({QStringLiteral("ftdi_sio"), 1});
+        QCOMPARE(figure("lbl_stat_adapter"), QStringLiteral("ftdi_sio, таймер задержки 1 мс"));
 
         pause->click();
         for (int f : {100, 101, 100, 101})
