@@ -80,7 +80,7 @@ void ExchangeCycle::ExchangeTick()
         const qint64 age = sinceRequestUs();
         const bool due = reading == Reading::Started
                              ? age >= ReplyBoundMs * 1000 || m_rx.count >= RxBuffer::MaxCount
-                             : age >= m_waitUs;
+                             : age >= m_waitUs - TickWorkMs * 1000;
         m_holding = !due;
         if (m_holding)
             return;

@@ -42,6 +42,9 @@ public:
     static constexpr int ReplyBoundMs = 1000;
     // Slack added to a late reply's delay before it sets the wait, for the line's jitter.
     static constexpr int WaitMarginMs = 10;
+    // The request leaves at the end of its tick, so the next tick on time finds it a little less
+    // than a tick old: silence is judged once the wait less this much has passed.
+    static constexpr int TickWorkMs = TickMs / 4;
     // Replies in a row that would have fitted a tick less before the wait is shortened by one.
     static constexpr int FastRepliesPerStep = 4;
 
