@@ -65,6 +65,7 @@ public:
             m_timing.requestSentUs = clockUs;
     }
     LinkTiming timing() const override { return m_timing; }
+    qint64 nowUs() const override { return clockUs; }
 
     // Bytes that the controller "sent"; they wait until the next tick drains them.
     void feed(const QByteArray &bytes)

@@ -28,6 +28,7 @@ public:
         m_line.write(frame);
     }
     LinkTiming timing() const override { return m_line.timing(); }
+    qint64 nowUs() const override { return m_line.nowUs(); }
 
     // Function code of the frame written `back` frames before the last one; -1 when none.
     int functionSent(int back = 0) const

@@ -5,6 +5,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <cstring>
 
 namespace vortan
 {
@@ -22,6 +23,7 @@ const char *const StatusNoReply = "Ошибка обмена: Нет ответ�
 const char *const StatusBadCrc = "Ошибка обмена: Несовпадение КС";
 const char *const StatusGood = "Связь с контроллером Вортан установлена";
 const char *const StatusStray = "Ошибка обмена: Ответ не соответствует запросу";
+const char *const StatusIncomplete = "Ошибка обмена: Неполный ответ";
 
 ExchangeCycle::ExchangeCycle(RequestQueue &queue, RxBuffer &rx, SerialLink &link, CycleHost &host,
                              PollPolicy &policy)
@@ -42,24 +44,58 @@ void ExchangeCycle::removeObserver(ExchangeObserver *observer)
                       m_observers.end());
 }
 
+void ExchangeCycle::setShortestWaitMs(int ms)
+{
+    m_shortestWaitUs = qint64(ms > 0 ? qMin(ms, TickMs) : TickMs) * 1000;
+    m_waitUs = m_shortestWaitUs;
+    m_fastReplies = 0;
+}
+
 void ExchangeCycle::ExchangeTick()
 {
     const bool recording = !m_observers.empty();
-    m_rx.count = 0;
-    m_replyOverflow.clear();
-    int received = 0;
-    for (; received < MaxBytesDrainedPerTick && m_link.bytesWaiting() > 0; ++received) {
+    if (!m_holding) {
+        m_rx.count = 0;
+        m_replyOverflow.clear();
+        m_received = 0;
+    }
+    ++m_ticksSinceSend;
+    for (int drained = 0; drained < MaxBytesDrainedPerTick && m_link.bytesWaiting() > 0;
+         ++drained) {
         const int b = m_link.readByte();
         if (b < 0)
             break;
         if (m_rx.count < RxBuffer::MaxCount)
             m_rx.bytes[size_t(m_rx.count++)] = quint8(b);
-        else if (recording && received < ExchangeRecord::MaxReplyBytes)
+        else if (recording && m_received < ExchangeRecord::MaxReplyBytes)
             m_replyOverflow.append(char(b));
+        ++m_received;
+    }
+
+    int echo = 0;
+    const Reading reading = m_txFrame.isEmpty() ? Reading::Other : read(echo);
+    if (reading != Reading::Whole && !m_txFrame.isEmpty()) {
+        // Only a whole reply is judged before its time: a tick that comes early (the window was
+        // held up and its timer catches up) must not cut the controller's answer short.
+        const qint64 age = sinceRequestUs();
+        const bool due = reading == Reading::Started
+                             ? age >= ReplyBoundMs * 1000 || m_rx.count >= RxBuffer::MaxCount
+                             : age >= m_waitUs - TickWorkMs * 1000;
+        m_holding = !due;
+        if (m_holding)
+            return;
+    }
+    m_holding = false;
+    if (echo > 0) {
+        std::memmove(m_rx.bytes.data(), m_rx.bytes.data() + echo, size_t(m_rx.count - echo));
+        m_rx.count -= echo;
     }
 
     Verdict verdict = Verdict::NoReply;
-    if (m_rx.count < 3) {
+    if (reading == Reading::Started) {
+        verdict = Verdict::Short;
+        m_host.setStatusText(QString::fromUtf8(StatusIncomplete));
+    } else if (m_rx.count < 3) {
         verdict = m_rx.count == 0 ? Verdict::NoReply : Verdict::Short;
         m_host.setStatusText(QString::fromUtf8(StatusNoReply));
     } else if (!m_rx.crcGood()) {
@@ -76,14 +112,107 @@ void ExchangeCycle::ExchangeTick()
         m_host.decodeReply();
     }
 
+    qint64 replyTimeUs = -1;
+    if (m_rx.count > 0 && !m_txFrame.isEmpty()) {
+        const LinkTiming t = m_link.timing();
+        if (t.requestSentUs >= 0 && t.lastArrivalUs >= t.requestSentUs)
+            replyTimeUs = t.lastArrivalUs - t.requestSentUs;
+    }
+    if (verdict == Verdict::Good || verdict == Verdict::Exception)
+        shortenWait(replyTimeUs);
     if (recording)
-        report(verdict, received);
+        report(verdict, m_received, replyTimeUs);
     if (!m_txFrame.isEmpty())
         m_previousFailed = verdict != Verdict::Good && verdict != Verdict::Exception;
     SendNextRequest();
 }
 
-void ExchangeCycle::report(Verdict verdict, int received)
+ExchangeCycle::Reading ExchangeCycle::read(int &echo)
+{
+    for (;;) {
+        const quint8 *bytes = m_rx.bytes.data();
+        const int count = m_rx.count;
+        const int sent = int(m_txFrame.size());
+        const int found = EchoLength(bytes, count, m_txFrame);
+        if (found < 0) {
+            // The request's own bytes and more on the way: its echo, or a reply that starts
+            // like it. The echo alone is silence.
+            echo = count == sent ? sent : 0;
+            return count == sent ? Reading::Nothing : Reading::Started;
+        }
+        echo = found;
+        const quint8 *rest = bytes + echo;
+        const int n = count - echo;
+        if (n == 0)
+            return Reading::Nothing;
+        if (echo == 0 && n < sent && std::memcmp(rest, m_txFrame.constData(), size_t(n)) == 0)
+            return Reading::Started; // the echo is still coming in
+        const bool lengthDefined = n < 2 || ReplyLengthDefined(rest[1]);
+        if (StartsReply(rest, n, m_txFrame)) {
+            if (!lengthDefined)
+                return Reading::Other;
+            const int whole = ExpectedReplyLength(rest, n);
+            return whole > 0 && n >= whole ? Reading::Whole : Reading::Started;
+        }
+        // The answer to the request before, late: waited for while it comes in, then set aside.
+        if (lengthDefined && StartsReply(rest, n, m_previousTx)) {
+            const int whole = ExpectedReplyLength(rest, n);
+            if (whole == 0 || n < whole)
+                return Reading::Started;
+            if (CrcGood(rest, whole) &&
+                CheckReply(rest, whole, m_previousTx) != ReplyMatch::Stray) {
+                setAsideLate(echo, whole);
+                continue;
+            }
+        }
+        return Reading::Other;
+    }
+}
+
+void ExchangeCycle::setAsideLate(int at, int length)
+{
+    quint8 *bytes = m_rx.bytes.data();
+    const QByteArray frame(reinterpret_cast<const char *>(bytes + at), length);
+    // The line answers later than the wait allowed: wait that long (and a margin) from now on, so
+    // the next request does not go out while the controller is still answering.
+    const qint64 arrivedUs = m_link.timing().lastArrivalUs;
+    if (m_previousSentUs >= 0 && arrivedUs > m_previousSentUs) {
+        const qint64 tickUs = TickMs * 1000;
+        const qint64 lateUs = arrivedUs - m_previousSentUs + WaitMarginMs * 1000;
+        const qint64 wantedUs = (lateUs + tickUs - 1) / tickUs * tickUs;
+        m_waitUs = qMin<qint64>(ReplyBoundMs * 1000, qMax(m_waitUs, wantedUs));
+    }
+    m_fastReplies = 0;
+    std::memmove(bytes + at, bytes + at + length, size_t(m_rx.count - at - length));
+    m_rx.count -= length;
+    m_received = qMax(0, m_received - length);
+    reportStray(frame);
+}
+
+qint64 ExchangeCycle::sinceRequestUs() const
+{
+    const qint64 sent = m_link.timing().requestSentUs;
+    const qint64 now = m_link.nowUs();
+    if (sent >= 0 && now >= sent)
+        return now - sent;
+    return qint64(m_ticksSinceSend) * TickMs * 1000;
+}
+
+void ExchangeCycle::shortenWait(qint64 replyTimeUs)
+{
+    const qint64 tickUs = TickMs * 1000;
+    if (replyTimeUs < 0 || m_waitUs <= m_shortestWaitUs ||
+        replyTimeUs + WaitMarginMs * 1000 > m_waitUs - tickUs) {
+        m_fastReplies = 0;
+        return;
+    }
+    if (++m_fastReplies < FastRepliesPerStep)
+        return;
+    m_fastReplies = 0;
+    m_waitUs = qMax(m_shortestWaitUs, m_waitUs - tickUs);
+}
+
+void ExchangeCycle::report(Verdict verdict, int received, qint64 replyTimeUs)
 {
     ExchangeRecord record;
     record.msecsSinceEpoch = QDateTime::currentMSecsSinceEpoch();
@@ -95,11 +224,8 @@ void ExchangeCycle::report(Verdict verdict, int received)
     record.repeat = m_previousFailed && !m_txFrame.isEmpty() && m_txFrame == m_previousTx;
     record.queueDepth = m_queue.waiting();
     record.port = m_link.selectedPort();
-    if (received > 0 && !m_txFrame.isEmpty()) {
-        const LinkTiming t = m_link.timing();
-        if (t.requestSentUs >= 0 && t.lastArrivalUs >= t.requestSentUs)
-            record.replyTimeUs = t.lastArrivalUs - t.requestSentUs;
-    }
+    record.replyTimeUs = replyTimeUs;
+    record.waitMs = waitMs();
     notify(record);
 }
 
@@ -114,6 +240,7 @@ void ExchangeCycle::reportStray(const QByteArray &frame)
     record.verdict = Verdict::Stray;
     record.queueDepth = m_queue.waiting();
     record.port = m_link.selectedPort();
+    record.waitMs = waitMs();
     notify(record);
 }
 
@@ -130,8 +257,10 @@ void ExchangeCycle::SendNextRequest()
         if (m_policy.nextPoll(poll))
             m_queue.enqueue(poll);
     }
-    if (!m_txFrame.isEmpty())
+    if (!m_txFrame.isEmpty()) {
         m_previousTx = m_txFrame;
+        m_previousSentUs = m_link.timing().requestSentUs;
+    }
     m_txFrame.clear();
     if (m_queue.isEmpty())
         return;
@@ -152,6 +281,7 @@ void ExchangeCycle::SendNextRequest()
         return;
     m_link.write(frame);
     m_txFrame = std::move(frame);
+    m_ticksSinceSend = 0;
 }
 
 } // namespace vortan

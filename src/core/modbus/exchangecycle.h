@@ -27,11 +27,27 @@ extern const char *const StatusNoReply; // "Ошибка обмена: Нет о
 extern const char *const StatusBadCrc; // "Ошибка обмена: Несовпадение КС"
 extern const char *const StatusGood; // "Связь с контроллером Вортан установлена"
 extern const char *const StatusStray; // "Ошибка обмена: Ответ не соответствует запросу"
+extern const char *const StatusIncomplete; // "Ошибка обмена: Неполный ответ"
 
 // One exchange per 40 ms tick: judge what arrived since the last tick, then send the next request.
+// A reply that has started but is not whole by its own length is waited for, tick after tick, and
+// so is silence until the wait has passed; such a tick judges and sends nothing. The echo of the
+// request in front of the reply is skipped.
 class ExchangeCycle
 {
 public:
+    static constexpr int TickMs = 40;
+    // A reply not whole this long after its request is judged incomplete; the wait for silence
+    // never grows beyond it either.
+    static constexpr int ReplyBoundMs = 1000;
+    // Slack added to a late reply's delay before it sets the wait, for the line's jitter.
+    static constexpr int WaitMarginMs = 10;
+    // The request leaves at the end of its tick, so the next tick on time finds it a little less
+    // than a tick old: silence is judged once the wait less this much has passed.
+    static constexpr int TickWorkMs = TickMs / 4;
+    // Replies in a row that would have fitted a tick less before the wait is shortened by one.
+    static constexpr int FastRepliesPerStep = 4;
+
     ExchangeCycle(RequestQueue &queue, RxBuffer &rx, SerialLink &link, CycleHost &host,
                   PollPolicy &policy);
 
@@ -48,9 +64,21 @@ public:
     void SendNextRequest();
 
     const QByteArray &lastFrame() const { return m_txFrame; }
+    // True while the request in flight is still waited for (the last tick sent nothing).
+    bool waiting() const { return m_holding; }
+    // How long silence is waited for after a request before it counts as no reply: one tick, more
+    // on a line whose replies came late.
+    int waitMs() const { return int(m_waitUs / 1000); }
+    // The least wait: one tick by default; a bus scan judges silence sooner.
+    void setShortestWaitMs(int ms);
 
 private:
-    void report(Verdict verdict, int received);
+    enum class Reading { Nothing, Started, Whole, Other };
+    Reading read(int &echo);
+    void setAsideLate(int at, int length);
+    qint64 sinceRequestUs() const;
+    void shortenWait(qint64 replyTimeUs);
+    void report(Verdict verdict, int received, qint64 replyTimeUs);
     void notify(const ExchangeRecord &record);
 
     RequestQueue &m_queue;
@@ -64,6 +92,14 @@ private:
     QByteArray m_previousTx;    // the request before it, to tell a repeat
     QByteArray m_replyOverflow; // bytes beyond the receive buffer, kept for observers only
     bool m_previousFailed = false;
+    // The receive buffer keeps a reply in the making from tick to tick until it is judged.
+    bool m_holding = false;
+    int m_received = 0;           // every byte drained since the request went out
+    int m_ticksSinceSend = 0;     // the request's age where the link cannot tell time
+    qint64 m_previousSentUs = -1; // when the request before went out, to time a late answer
+    qint64 m_waitUs = TickMs * 1000;
+    qint64 m_shortestWaitUs = TickMs * 1000;
+    int m_fastReplies = 0;
 };
 
 // Queue producers. Each returns false (and queues nothing) when the ring is full.

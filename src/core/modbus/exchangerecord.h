@@ -33,6 +33,8 @@ struct ExchangeRecord {
     // From the last request byte handed to the driver to the arrival of the last reply byte;
     // -1 when nothing arrived or the link cannot stamp its bytes.
     qint64 replyTimeUs = -1;
+    // How long silence is now waited for before it counts as no reply; 0 when not told.
+    int waitMs = 0;
 
     int exceptionCode() const { return verdict == Verdict::Exception ? quint8(reply.at(2)) : -1; }
     // The request's function code; -1 when nothing was sent.

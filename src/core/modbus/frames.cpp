@@ -129,44 +129,53 @@ bool RxBuffer::crcGood() const
     return count <= MaxCount && CrcGood(bytes.data(), count);
 }
 
-ReplyMatch CheckReply(const quint8 *frame, int count, const QByteArray &request)
+bool StartsReply(const quint8 *bytes, int count, const QByteArray &request)
 {
     // Address, function, at least one byte of body, CRC: the shortest request this tool sends.
-    if (!frame || count < 3 || request.size() < 5)
-        return ReplyMatch::Stray;
+    if (!bytes || count < 1 || request.size() < 5)
+        return false;
     const auto asked = [&request](int i) { return i < request.size() ? quint8(request.at(i)) : 0; };
     const quint8 function = asked(1);
-    if (frame[0] != asked(0))
-        return ReplyMatch::Stray;
-    if (frame[1] == quint8(function | ExceptionFlag) && !(function & ExceptionFlag))
-        return count == 5 ? ReplyMatch::Exception : ReplyMatch::Stray;
-    if (frame[1] != function)
-        return ReplyMatch::Stray;
-
-    bool fits = true;
+    if (bytes[0] != asked(0))
+        return false;
+    if (count < 2 || (bytes[1] == quint8(function | ExceptionFlag) && !(function & ExceptionFlag)))
+        return true;
+    if (bytes[1] != function)
+        return false;
     switch (function) {
     case FnReadInput:
-    case FnReadWrite: {
+    case FnReadWrite:
         // Registers asked: bytes 4-5 of both requests (the read count of function 23).
-        const int dataBytes = 2 * (asked(4) * 256 + asked(5));
-        fits = frame[2] == dataBytes && count == 3 + dataBytes + 2;
-        break;
-    }
+        return count < 3 || bytes[2] == 2 * (asked(4) * 256 + asked(5));
     case FnWriteSingle:
-        fits =
-            count == request.size() && std::memcmp(frame, request.constData(), size_t(count)) == 0;
-        break;
+        return std::memcmp(bytes, request.constData(),
+                           size_t(qMin<qsizetype>(count, request.size()))) == 0;
     case FnParamRead:
     case FnParamWrite:
-        fits = count >= 5 && frame[2] == asked(2) && frame[3] == asked(3) && frame[4] == asked(4) &&
-               count == 5 + asked(4) + 2;
-        break;
+        for (int i = 2; i <= 4 && i < count; ++i) {
+            if (bytes[i] != asked(i))
+                return false;
+        }
+        return true;
     default:
         // A function whose answer this controller does not define is matched by address and
         // function alone.
-        break;
+        return true;
     }
-    return fits ? ReplyMatch::Reply : ReplyMatch::Stray;
+}
+
+ReplyMatch CheckReply(const quint8 *frame, int count, const QByteArray &request)
+{
+    if (count < 3 || !StartsReply(frame, count, request))
+        return ReplyMatch::Stray;
+    const quint8 function = quint8(request.at(1));
+    if (frame[1] != function)
+        return count == 5 ? ReplyMatch::Exception : ReplyMatch::Stray;
+    if (!ReplyLengthDefined(function))
+        return ReplyMatch::Reply;
+    const int whole =
+        function == FnWriteSingle ? int(request.size()) : ExpectedReplyLength(frame, count);
+    return count == whole ? ReplyMatch::Reply : ReplyMatch::Stray;
 }
 
 ReplyMatch CheckReply(const RxBuffer &reply, const QByteArray &request)
@@ -178,6 +187,69 @@ ReplyMatch CheckReply(const QByteArray &frame, const QByteArray &request)
 {
     return CheckReply(reinterpret_cast<const quint8 *>(frame.constData()), int(frame.size()),
                       request);
+}
+
+bool ReplyLengthDefined(quint8 function)
+{
+    switch (function) {
+    case FnReadInput:
+    case FnReadWrite:
+    case FnWriteSingle:
+    case FnParamRead:
+    case FnParamWrite:
+        return true;
+    default:
+        return (function & ExceptionFlag) != 0;
+    }
+}
+
+int ExpectedReplyLength(const quint8 *bytes, int count)
+{
+    if (!bytes || count < 2)
+        return 0;
+    const quint8 function = bytes[1];
+    if (function & ExceptionFlag)
+        return 5;
+    switch (function) {
+    case FnWriteSingle:
+        return 8;
+    case FnReadInput:
+    case FnReadWrite:
+        return count < 3 ? 0 : 3 + bytes[2] + 2;
+    case FnParamRead:
+    case FnParamWrite:
+        return count < 5 ? 0 : 5 + bytes[4] + 2;
+    default:
+        return 0;
+    }
+}
+
+int ExpectedReplyLength(const QByteArray &start)
+{
+    return ExpectedReplyLength(reinterpret_cast<const quint8 *>(start.constData()),
+                               int(start.size()));
+}
+
+int EchoLength(const quint8 *bytes, int count, const QByteArray &request)
+{
+    const int len = int(request.size());
+    if (!bytes || len < 5 || count < len ||
+        std::memcmp(bytes, request.constData(), size_t(len)) != 0)
+        return 0;
+    const quint8 *behind = bytes + len;
+    const int after = ExpectedReplyLength(behind, count - len);
+    if (after > 0 && count - len >= after && CrcGood(behind, after))
+        return len;
+    const int whole = ExpectedReplyLength(bytes, count);
+    if (whole == len)
+        return count > len ? len : 0;
+    if (whole > len && StartsReply(bytes, count, request)) {
+        if (count < whole)
+            return -1;
+        if (CrcGood(bytes, whole))
+            return 0;
+    }
+    return len;
 }
 
 QByteArray BuildTxFrame(const RequestSlot &slot, quint8 slaveAddress)

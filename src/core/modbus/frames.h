@@ -91,6 +91,25 @@ ReplyMatch CheckReply(const quint8 *frame, int count, const QByteArray &request)
 ReplyMatch CheckReply(const RxBuffer &reply, const QByteArray &request);
 ReplyMatch CheckReply(const QByteArray &frame, const QByteArray &request);
 
+// True when the bytes so far can grow into the answer to `request` (or are all of it): the same
+// tests as CheckReply, on the bytes that have arrived.
+bool StartsReply(const quint8 *bytes, int count, const QByteArray &request);
+
+// Length of a reply of this controller judged from its first bytes: exception 5 bytes, functions
+// 4 and 23 by their byte count, 6 eight bytes, 100 and 101 by their data count; 0 while unknown,
+// and always for a function whose answer this controller does not define.
+int ExpectedReplyLength(const quint8 *bytes, int count);
+int ExpectedReplyLength(const QByteArray &start);
+// The controller defines the length of this function's answer (the exception flag included).
+bool ReplyLengthDefined(quint8 function);
+
+// How many leading bytes are the echo of `request` that a 2-wire adapter hears from its own
+// transmitter: request.size() or 0. The answers to 6 and 101 repeat their request, so one copy
+// is the reply and a second copy behind it means echo and reply. A whole good reply that merely
+// starts like its request (a parameter read whose first data bytes equal the request's CRC) is no
+// echo; -1 while the bytes could still grow into one.
+int EchoLength(const quint8 *bytes, int count, const QByteArray &request);
+
 // Request layouts.
 RequestSlot StatusPollRequest();                             // 4: start 2000, count 72
 RequestSlot WriteRegisterRequest(quint16 reg, qint32 value); // 6

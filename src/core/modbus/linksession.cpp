@@ -121,26 +121,20 @@ void BufferedLink::discard()
     m_cut = -1;
 }
 
-int ExpectedReplyLength(const QByteArray &start)
+bool BufferedLink::dropEcho(const QByteArray &request)
 {
-    const auto at = [&start](int i) { return i < start.size() ? quint8(start.at(i)) : -1; };
-    const int function = at(1);
-    if (function < 0)
-        return 0;
-    if (function & ExceptionFlag)
-        return 5;
-    switch (function) {
-    case FnWriteSingle:
-        return 8;
-    case FnReadInput:
-    case FnReadWrite:
-        return at(2) < 0 ? 0 : 3 + at(2) + 2;
-    case FnParamRead:
-    case FnParamWrite:
-        return at(4) < 0 ? 0 : 5 + at(4) + 2;
-    default:
-        return 0;
-    }
+    pull();
+    const int n = EchoLength(reinterpret_cast<const quint8 *>(m_buffer.constData() + m_read),
+                             int(m_buffer.size() - m_read), request);
+    if (n > 0)
+        drop(n);
+    return n > 0;
+}
+
+void LinkSession::setSilenceLimitMs(int ms)
+{
+    m_silenceMs = qBound(0, ms, TickMs);
+    m_cycle.setShortestWaitMs(m_silenceMs);
 }
 
 void LinkSession::waitForReply(const QElapsedTimer &clock, qint64 deadline, bool untilReply)
@@ -159,6 +153,9 @@ void LinkSession::waitForReply(const QElapsedTimer &clock, qint64 deadline, bool
 
 void LinkSession::dropStrays()
 {
+    // A reply that repeats its request (6, 101) could be taken for a second echo.
+    if (!m_echoDropped)
+        m_echoDropped = m_link.dropEcho(m_cycle.lastFrame());
     for (QByteArray frame = m_link.headFrame(); !frame.isEmpty(); frame = m_link.headFrame()) {
         if (!CrcGood(frame) || CheckReply(frame, m_cycle.lastFrame()) != ReplyMatch::Stray)
             return;
@@ -173,6 +170,8 @@ void LinkSession::tick()
     m_link.setFrameCut(true);
     m_cycle.ExchangeTick();
     m_link.setFrameCut(false);
+    if (!m_cycle.waiting())
+        m_echoDropped = false;
 }
 
 LinkSession::Outcome LinkSession::run(const std::function<void(const RxBuffer &)> &onReply,
@@ -189,19 +188,28 @@ LinkSession::Outcome LinkSession::run(const std::function<void(const RxBuffer &)
     m_failingSince = -1;
     m_outcome = Outcome();
     m_clock.start();
+    m_echoDropped = false;
     m_cycle.SendNextRequest();
     if (!m_firstFrameLogged && !m_cycle.lastFrame().isEmpty()) {
         m_firstFrameLogged = true;
         qCInfo(lcCtl) << "first frame sent";
     }
+    qint64 due = 0;
     while (!m_queue.isEmpty()) {
-        m_sentAt = m_clock.elapsed();
-        if (m_silenceMs > 0) {
-            waitForReply(m_clock, m_sentAt + m_silenceMs);
-            if (m_link.bytesWaiting() > 0)
-                waitForReply(m_clock, m_sentAt + TickMs);
+        if (m_cycle.waiting()) {
+            // A reply still coming in, or silence the cycle still waits out: another tick.
+            due += TickMs;
+            waitForReply(m_clock, due);
         } else {
-            waitForReply(m_clock, m_sentAt + TickMs);
+            m_sentAt = m_clock.elapsed();
+            due = m_sentAt + TickMs;
+            if (m_silenceMs > 0) {
+                waitForReply(m_clock, m_sentAt + m_silenceMs);
+                if (m_link.bytesWaiting() > 0)
+                    waitForReply(m_clock, due);
+            } else {
+                waitForReply(m_clock, due);
+            }
         }
         tick();
     }
@@ -266,12 +274,14 @@ int LinkSession::poll(PollPolicy &policy, const std::function<void(const RxBuffe
     m_poll.target = &policy;
     QElapsedTimer clock;
     clock.start();
+    m_echoDropped = false;
     m_cycle.SendNextRequest();
     qint64 due = TickMs;
     bool last = false;
-    while (!last) {
+    while (!last || m_cycle.waiting()) {
         waitForReply(clock, due, false);
-        last = !keepGoing();
+        if (!last)
+            last = !keepGoing();
         if (last)
             m_poll.target = nullptr; // the last tick judges the reply and sends nothing new
         tick();

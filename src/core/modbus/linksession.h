@@ -32,6 +32,7 @@ public:
     int bytesWaiting() override;
     int readByte() override;
     void write(const QByteArray &frame) override { m_line.write(frame); }
+    qint64 nowUs() const override { return m_line.nowUs(); }
     // The line's own stamps; the arrival is that of the batch which brought the last byte
     // handed on, not of bytes that came after it and still wait in the buffer.
     LinkTiming timing() const override;
@@ -42,6 +43,8 @@ public:
     bool holdsWholeReply() { return headFrameLength() > 0; }
     // Forgets the first n bytes of the buffer (a frame that answers nothing).
     void drop(qsizetype n);
+    // Forgets the echo of `request` at the head of the buffer once it is sure to be one.
+    bool dropEcho(const QByteArray &request);
     // While on, a reader sees only the whole frame at the head (every byte when none is whole),
     // so a frame that came right behind the reply is judged on its own, not glued to it.
     void setFrameCut(bool on);
@@ -61,15 +64,11 @@ private:
     qint64 m_handedArrivalUs = -1;
 };
 
-// Length of a reply of this controller judged from its first bytes: exception 5 bytes, functions
-// 4 and 23 by their byte count, 6 eight bytes, 100 and 101 by their data count; 0 while unknown.
-int ExpectedReplyLength(const QByteArray &start);
-
 class LinkSession : public QObject, private CycleHost, private ExchangeObserver
 {
     Q_OBJECT
 public:
-    static constexpr int TickMs = 40;
+    static constexpr int TickMs = ExchangeCycle::TickMs;
     // Without a set number of attempts a request is given up after one second of silence or
     // bad replies.
     static constexpr int GiveUpMs = 1000;
@@ -83,7 +82,7 @@ public:
     // A request that has drawn no byte at all after this long is judged unanswered at once
     // instead of at the end of the tick (a bus scan; a controller starts its answer within
     // a few milliseconds). 0 waits the whole tick.
-    void setSilenceLimitMs(int ms) { m_silenceMs = qBound(0, ms, TickMs); }
+    void setSilenceLimitMs(int ms);
     int attempts() const { return m_attempts; }
 
     RequestQueue &queue() { return m_queue; }
@@ -117,9 +116,9 @@ private:
     void exchanged(const ExchangeRecord &record) override;
     // Waits until `deadline` on `clock`, or until the bytes waiting form a whole reply.
     void waitForReply(const QElapsedTimer &clock, qint64 deadline, bool untilReply = true);
-    // Whole frames with a good CRC at the head of the buffer that answer nothing in flight (a
-    // late reply to an earlier request) are reported once and dropped, so the wait goes on for
-    // the real reply.
+    // The echo of the request in flight, and whole frames with a good CRC at the head of the
+    // buffer that answer nothing in flight (a late reply to an earlier request, reported once),
+    // are dropped, so the wait goes on for the real reply.
     void dropStrays();
     void tick();
 
@@ -147,6 +146,7 @@ private:
     Outcome m_outcome;
     std::function<void(int)> m_progress;
     bool m_firstFrameLogged = false;
+    bool m_echoDropped = false; // the request in flight has had its echo taken away
     bool m_polling = false;
     std::function<void(const RxBuffer &)> m_onReply;
 };

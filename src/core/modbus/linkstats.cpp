@@ -19,6 +19,8 @@ void LinkStats::exchanged(const ExchangeRecord &r)
         m_counts.port = r.port;
     }
     m_counts.bytesReceived += quint64(r.bytesReceived);
+    if (r.waitMs > 0)
+        m_counts.waitMs = r.waitMs;
     if (r.request.isEmpty()) {
         if (r.verdict == Verdict::Stray)
             ++m_counts.stray;

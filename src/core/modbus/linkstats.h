@@ -35,6 +35,7 @@ struct LinkFigures {
     qint64 replyMaxUs = -1;
     quint64 bytesSent = 0;
     quint64 bytesReceived = 0;
+    int waitMs = 0; // how long silence is waited for before it counts as no reply; 0 while unknown
 };
 
 // Counts what the exchange cycle reports, since the port was opened or since reset(); a change

@@ -28,6 +28,7 @@ public:
     int readByte() override { return m_current->readByte(); }
     void write(const QByteArray &frame) override { m_current->write(frame); }
     LinkTiming timing() const override { return m_current->timing(); }
+    qint64 nowUs() const override { return m_current->nowUs(); }
 
     // The gateway side, for what only a network has: the connection's progress and its errors.
     NetworkLink &network() { return m_network; }

@@ -38,6 +38,7 @@ public:
     int readByte() override;
     void write(const QByteArray &frame) override;
     LinkTiming timing() const override { return m_timing; }
+    qint64 nowUs() const override { return m_clock.nsecsElapsed() / 1000; }
 
     // True while the link waits for a vanished device to come back.
     bool isReopening() const { return m_reopenTimer.isActive(); }

@@ -34,6 +34,8 @@ public:
     // Stamps taken as bytes move, not at the tick, so a reply time does not depend on when the
     // 40 ms tick happens to drain the line.
     virtual LinkTiming timing() const { return {}; }
+    // Now on the clock of timing(); -1 where the link cannot tell.
+    virtual qint64 nowUs() const { return -1; }
 };
 
 } // namespace vortan

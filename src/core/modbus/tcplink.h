@@ -61,6 +61,7 @@ public:
     int readByte() override;
     void write(const QByteArray &frame) override;
     LinkTiming timing() const override { return m_timing; }
+    qint64 nowUs() const override { return m_clock.nsecsElapsed() / 1000; }
 
     // Opened and not yet (or no longer) connected: a connect is under way or due.
     bool isConnecting() const { return m_active && !m_ready; }

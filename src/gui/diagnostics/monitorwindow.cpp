@@ -165,6 +165,7 @@ void MonitorWindow::buildWindow()
     m_stray = addFigure(grid, "lbl_stat_stray", QStringLiteral("Ответ не на запрос"), 3, 2);
     m_replyTime =
         addFigure(grid, "lbl_stat_replytime", QStringLiteral("Время ответа, мс"), 4, 0, 3);
+    m_wait = addFigure(grid, "lbl_stat_wait", QStringLiteral("Ожидание ответа"), 5, 0, 3);
     m_adapter = addFigure(grid, "lbl_stat_adapter", QStringLiteral("Адаптер"), 6, 0, 3);
     showAdapter({});
 
@@ -321,6 +322,8 @@ void MonitorWindow::showFigures(const LinkFigures &f)
                                         .arg(millis(f.replyMinUs), millis(f.replyMedianUs),
                                              millis(f.replyP95Us), millis(f.replyMaxUs)));
     setIfChanged(m_bytes, QStringLiteral("%1 / %2").arg(f.bytesSent).arg(f.bytesReceived));
+    setIfChanged(m_wait,
+                 f.waitMs > 0 ? QStringLiteral("%1 мс").arg(f.waitMs) : QStringLiteral("—"));
     setIfChanged(m_since, f.exchanges == 0
                               ? QStringLiteral("—")
                               : QDateTime::fromMSecsSinceEpoch(f.sinceMsecs)

@@ -109,6 +109,7 @@ private:
     QLabel *m_failRun = nullptr;
     QLabel *m_rate = nullptr;
     QLabel *m_replyTime = nullptr;
+    QLabel *m_wait = nullptr;
     QLabel *m_bytes = nullptr;
     QLabel *m_since = nullptr;
     QLabel *m_adapter = nullptr;

@@ -5,6 +5,7 @@
 
 #include <QtTest>
 
+#include <map>
 #include <memory>
 
 using namespace vortan;
@@ -68,6 +69,14 @@ public:
     int slaveAddress() const override { return address; }
 };
 
+// Timing of a line: the echo of each request (an adapter that hears itself) arrives as it goes
+// out, the answer's first 62 bytes `firstMs` after it, the rest `wholeMs` after it.
+struct LineTiming {
+    bool echo = false;
+    int firstMs = 5;
+    int wholeMs = 5;
+};
+
 struct World {
     RequestQueue queue;
     RxBuffer rx;
@@ -90,6 +99,34 @@ struct World {
         cycle.ExchangeTick();
     }
     int function(int frame) const { return quint8(link.written.at(frame).at(1)); }
+
+    // The window's tick every 40 ms on the link's clock, the controller answering as `line`
+    // says. A request sent while an answer is still on its way collides with it.
+    LineTiming line;
+    std::multimap<qint64, QByteArray> coming;
+    qint64 nowUs = 0;
+    int collisions = 0;
+    void timedTicks(int n)
+    {
+        for (int i = 0; i < n; ++i, nowUs += 40000) {
+            for (auto it = coming.begin(); it != coming.end() && it->first <= nowUs;
+                 it = coming.erase(it)) {
+                link.clockUs = it->first;
+                link.feed(it->second);
+            }
+            link.clockUs = nowUs;
+            const qsizetype sent = link.written.size();
+            cycle.ExchangeTick();
+            if (link.written.size() == sent)
+                continue;
+            collisions += coming.empty() ? 0 : 1;
+            if (line.echo)
+                coming.emplace(nowUs, link.written.last());
+            coming.emplace(nowUs + line.firstMs * 1000, answer().left(62));
+            if (answer().size() > 62)
+                coming.emplace(nowUs + line.wholeMs * 1000, answer().mid(62));
+        }
+    }
 };
 
 } // namespace
@@ -137,7 +174,7 @@ private slots:
         QByteArray corrupted = StatusReply;
         corrupted[corrupted.size() - 1] = char(corrupted.back() ^ 0x01);
         QTest::newRow("silence") << QByteArray() << NoReply;
-        QTest::newRow("two bytes") << hex("01 04") << NoReply;
+        QTest::newRow("two bytes of another slave") << hex("02 04") << NoReply;
         QTest::newRow("bad CRC") << corrupted << BadCrc;
         QTest::newRow("three good bytes") << withCrc(hex("01")) << Stray;
         QTest::newRow("priority code for a status read") << PriorityCodeReply << Stray;
@@ -206,18 +243,140 @@ private slots:
         QCOMPARE(w->host.statuses.last(), NoReply);
     }
 
-    void replySplitOverTwoTicksIsJudgedByHalves()
+    // The start of the reply is kept while the rest comes in: that tick shows and sends nothing.
+    void replySplitOverTwoTicksIsWaitedFor()
     {
         w->tick();
-        w->tick(StatusReply.left(100));
-        w->tick(StatusReply.mid(100));
-        QCOMPARE(w->host.statuses.mid(1), (QStringList{BadCrc, BadCrc}));
-        QCOMPARE(w->link.written, QList<QByteArray>(3, StatusPollFrame));
         // Bytes that arrive while the tick drains the line still belong to this tick.
         w->link.arrivingWhileRead = StatusReply.mid(10);
         w->tick(StatusReply.left(10));
         QCOMPARE(w->host.statuses.last(), Good);
         QCOMPARE(w->rx.count, StatusReplyLength);
+        w->tick(PriorityCodeReply.left(4));
+        QCOMPARE(w->host.statuses.size(), 2);
+        QCOMPARE(w->link.written.size(), 2);
+        w->tick(PriorityCodeReply.mid(4));
+        QCOMPARE(w->host.statuses.last(), Good);
+        QCOMPARE(w->host.decoded, 2);
+        QCOMPARE(w->link.written.size(), 3);
+    }
+
+    // On a slow line each request goes out once and waits for its whole answer: a reply still
+    // coming in is waited for, the request's echo skipped (the command's too), and after the
+    // first late answers no request goes out while the controller is answering.
+    void slowLineIsWaitedOut_data()
+    {
+        QTest::addColumn<bool>("echo");
+        QTest::addColumn<int>("firstMs");
+        QTest::addColumn<int>("wholeMs");
+        QTest::addColumn<int>("waitMs");
+        QTest::addColumn<int>("leastExchanges"); // in 100 ticks
+        QTest::newRow("ideal line") << false << 5 << 14 << 40 << 100;
+        QTest::newRow("USB converter, status reply whole 3 ms after the tick")
+            << false << 30 << 43 << 40 << 66;
+        QTest::newRow("30 ms turnaround behind a USB converter") << false << 46 << 62 << 80 << 50;
+        QTest::newRow("gateway 60 ms late") << false << 60 << 60 << 80 << 50;
+        QTest::newRow("2-wire adapter hearing itself") << true << 5 << 14 << 40 << 100;
+        QTest::newRow("2-wire adapter, USB converter") << true << 30 << 43 << 40 << 66;
+    }
+    void slowLineIsWaitedOut()
+    {
+        QFETCH(bool, echo);
+        QFETCH(int, firstMs);
+        QFETCH(int, wholeMs);
+        QFETCH(int, waitMs);
+        QFETCH(int, leastExchanges);
+        w->line = {echo, firstMs, wholeMs};
+        w->timedTicks(25);
+        const int collisions = w->collisions;
+        const qsizetype statuses = w->host.statuses.size();
+        const LinkFigures before = w->stats.figures(0);
+        QVERIFY(EnqueueCommand(w->queue, QStringLiteral("&HCBD0")));
+        w->timedTicks(100);
+        const LinkFigures after = w->stats.figures(0);
+        QCOMPARE(w->collisions, collisions);
+        QCOMPARE(w->host.statuses.mid(statuses),
+                 QStringList(w->host.statuses.size() - statuses, Good));
+        QCOMPARE(after.repeats, before.repeats);
+        QVERIFY(after.exchanges - before.exchanges >= quint64(leastExchanges));
+        QCOMPARE(w->link.written.count(ResetAlarmsFrame), 1);
+        QCOMPARE(after.waitMs, waitMs);
+    }
+
+    // Once the late line is fast again, the wait comes down a tick at a time to one tick.
+    void fastRepliesShortenTheWait()
+    {
+        w->line = {false, 150, 150};
+        w->timedTicks(100);
+        QList<int> waits{w->stats.figures(0).waitMs};
+        QVERIFY2(waits.first() >= 160, qPrintable(QString::number(waits.first())));
+        w->line = {false, 5, 14};
+        for (int i = 0; i < 50 && waits.last() > 40; ++i) {
+            w->timedTicks(1);
+            if (w->stats.figures(0).waitMs != waits.last())
+                waits << w->stats.figures(0).waitMs;
+        }
+        for (int i = 1; i < waits.size(); ++i)
+            QCOMPARE(waits.at(i), waits.at(i - 1) - 40);
+        QCOMPARE(waits.last(), 40);
+        const qsizetype sent = w->link.written.size();
+        w->timedTicks(10);
+        QCOMPARE(w->link.written.size(), sent + 10);
+    }
+
+    // A tick that comes soon after the request (the window was held up and its timer catches up)
+    // judges only a whole reply; silence and stray bytes wait for the next tick on time, which
+    // finds the request a little less than 40 ms old (it left at the end of its tick).
+    void earlyTickJudgesOnlyAWholeReply_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("silence") << QByteArray() << NoReply;
+        QTest::newRow("two bytes of another slave") << hex("02 04") << NoReply;
+        QTest::newRow("whole reply") << StatusReply << Good;
+    }
+    void earlyTickJudgesOnlyAWholeReply()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, status);
+        w->link.clockUs = 0;
+        w->tick();
+        w->link.clockUs = 10000;
+        w->tick(reply);
+        if (status != Good) {
+            QCOMPARE(w->host.statuses.size(), 1);
+            QCOMPARE(w->link.written.size(), 1);
+            w->link.clockUs = 36000;
+            w->tick();
+        }
+        QCOMPARE(w->host.statuses.size(), 2);
+        QCOMPARE(w->host.statuses.last(), status);
+        QCOMPARE(w->link.written.size(), 2);
+    }
+
+    // A reply that stops half way is waited for one second from its request, then judged
+    // incomplete and asked again; where the link cannot tell time, 25 ticks count as the second.
+    void incompleteReplyGivenUpAfterOneSecond_data()
+    {
+        QTest::addColumn<bool>("clock");
+        QTest::newRow("link's clock") << true;
+        QTest::newRow("no clock") << false;
+    }
+    void incompleteReplyGivenUpAfterOneSecond()
+    {
+        QFETCH(bool, clock);
+        w->link.clockUs = clock ? 0 : -1;
+        w->tick();
+        w->tick(StatusReply.left(100));
+        for (int t = 2; t <= 25; ++t) {
+            QCOMPARE(w->link.written.size(), 1);
+            w->link.clockUs = clock ? t * 40000 : -1;
+            w->tick();
+        }
+        QCOMPARE(w->host.statuses,
+                 (QStringList{NoReply, QStringLiteral("Ошибка обмена: Неполный ответ")}));
+        QCOMPARE(w->link.written, QList<QByteArray>(2, StatusPollFrame));
+        QCOMPARE(w->stats.figures(0).shortReply, quint64(1));
     }
 
     void closedPortSendsNothingAndKeepsTheRequest()

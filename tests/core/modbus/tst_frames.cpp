@@ -153,6 +153,46 @@ private slots:
         rx.count = int(reply.size());
         std::memcpy(rx.bytes.data(), reply.constData(), size_t(reply.size()));
         QCOMPARE(int(CheckReply(rx, request)), match);
+        for (int n = 1; match != int(ReplyMatch::Stray) && n <= reply.size(); ++n)
+            QVERIFY(StartsReply(rx.bytes.data(), n, request));
+    }
+
+    // The request's own bytes in front of the reply (an adapter that hears itself) are skipped;
+    // a reply that repeats its request is one copy; -1 while it cannot be told yet.
+    void echoOfTheRequest_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("echo");
+        const QByteArray poll = BuildTxFrame(StatusPollRequest(), 1);
+        const QByteArray reset = BuildTxFrame(WriteRegisterRequest(CommandRegister, 0xCBD0), 1);
+        const QByteArray read = BuildTxFrame(ParamReadRequest(45, 2), 1);
+        const QByteArray write = BuildTxFrame(ParamWriteRequest(41, 7, 1), 1);
+        const QByteArray block = withCrc(hex("01 04 90") + QByteArray(144, '\x11'));
+        const QByteArray values = withCrc(hex("01 64 00 2D 02 11 22"));
+        QTest::newRow("status poll and its reply") << poll << poll + block << 8;
+        QTest::newRow("status poll alone") << poll << poll << 8;
+        QTest::newRow("status reply without echo") << poll << block << 0;
+        QTest::newRow("part of the echo") << poll << poll.left(5) << 0;
+        QTest::newRow("command: one copy is the reply") << reset << reset << 0;
+        QTest::newRow("command: echo and reply") << reset << reset + reset << 8;
+        QTest::newRow("command: echo, reply coming") << reset << reset + reset.left(3) << 8;
+        QTest::newRow("command: echo and exception")
+            << reset << reset + withCrc(hex("01 86 02")) << 8;
+        QTest::newRow("parameter write: one copy is the reply") << write << write << 0;
+        QTest::newRow("parameter read and its values") << read << read + values << 7;
+        QTest::newRow("parameter read, more to come") << read << read + hex("01") << -1;
+        QTest::newRow("parameter values that repeat the request's CRC")
+            << read << withCrc(read.left(7)) << 0;
+    }
+    void echoOfTheRequest()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, echo);
+        QCOMPARE(EchoLength(reinterpret_cast<const quint8 *>(bytes.constData()), int(bytes.size()),
+                            request),
+                 echo);
     }
 
     // Registers 4002..4006 of the function-23 exchange, as the check boxes and lists set them.

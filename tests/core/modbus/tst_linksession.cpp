@@ -149,6 +149,42 @@ private slots:
         QCOMPARE(seen, verdicts);
     }
 
+    // A transfer (a parameter backup) over an adapter that hears its own requests, and over a
+    // controller whose answer starts 30 ms after the request and ends after the tick: every
+    // request goes out once, and every answer is read.
+    void slowLineTransfer_data()
+    {
+        QTest::addColumn<bool>("echo");
+        QTest::addColumn<int>("startMs"); // the answer's first bytes; the rest 15 ms later
+        QTest::newRow("echo") << true << 0;
+        QTest::newRow("30 ms turnaround") << false << 30;
+        QTest::newRow("echo and 30 ms turnaround") << true << 30;
+    }
+    void slowLineTransfer()
+    {
+        QFETCH(bool, echo);
+        QFETCH(int, startMs);
+        AnsweringLink link;
+        link.open();
+        link.answer = [&](const QByteArray &f) {
+            const QByteArray reply = paramReply(f);
+            QTimer::singleShot(startMs, &link.context,
+                               [&link, reply] { link.feed(reply.left(9)); });
+            QTimer::singleShot(startMs + 15, &link.context,
+                               [&link, reply] { link.feed(reply.mid(9)); });
+            return echo ? f : QByteArray();
+        };
+        LinkSession session(link);
+        for (int address : {10, 20, 30})
+            session.queue().enqueue(ParamReadRequest(address, 40));
+        QList<int> values;
+        const LinkSession::Outcome out =
+            session.run([&](const RxBuffer &rx) { values << rx.byte(5) << rx.byte(44); });
+        QVERIFY(out.ok);
+        QCOMPARE(values, (QList<int>{10, 10, 20, 20, 30, 30}));
+        QCOMPARE(link.written.size(), 3);
+    }
+
     // The tail of a reply that came too late for the last transfer is still on the line when
     // the next one starts; it must not be taken for the first answer.
     void leftoverBytesDoNotSpoilTheFirstExchange()

@@ -87,7 +87,7 @@ private slots:
         QTest::newRow("good") << StatusReply << "good" << 0;
         QTest::newRow("CRC mismatch") << corrupted << "crc" << 1;
         QTest::newRow("silence") << QByteArray() << "noreply" << 2;
-        QTest::newRow("two bytes") << QByteArray::fromHex("0104") << "short" << 3;
+        QTest::newRow("two bytes of another slave") << QByteArray::fromHex("0204") << "short" << 3;
         QTest::newRow("exception 2")
             << withCrc(QByteArray::fromHex("018402")) << "exception:2" << 4;
         QTest::newRow("300 bytes, all kept") << QByteArray(300, '\x7E') << "crc" << 1;
@@ -115,16 +115,18 @@ private slots:
         QCOMPARE(f.bytesSent + f.bytesReceived, quint64(StatusPoll.size() + reply.size()));
     }
 
-    // A refusal answers the poll, so the same poll next is no repeat. Then silence, a reply
-    // split over two ticks, then a whole one: three failures in a row, each a repeat, and the
-    // reply time of each part from the request sent before it.
+    // A refusal answers the poll, so the same poll next is no repeat. Then silence, two CRC
+    // mismatches, then a whole reply: three failures in a row, each a repeat. A reply split over
+    // two ticks is one exchange, timed from its request.
     void repeatsAndSplitReply()
     {
         World w;
+        QByteArray corrupted = StatusReply;
+        corrupted[5] = char(corrupted[5] ^ 0x40);
         w.tick(withCrc(QByteArray::fromHex("018402")), 2000);
         w.tick({});
-        w.tick(StatusReply.left(70), 8000);
-        w.tick(StatusReply.mid(70), 2000);
+        w.tick(corrupted, 8000);
+        w.tick(corrupted, 2000);
         w.tick(StatusReply, 15000);
         w.tick(StatusReply); // the same poll again after a good reply is a new one
         QList<bool> repeats;
@@ -139,6 +141,10 @@ private slots:
         QCOMPARE(f.currentFailRun, quint64(0));
         QCOMPARE(f.replyMinUs, qint64(2000));
         QCOMPARE(f.replyMaxUs, qint64(15000));
+        QCOMPARE(f.waitMs, 40);
+        w.tick(StatusReply.left(70), 8000);
+        QCOMPARE(w.tick(StatusReply.mid(70), 2000).replyTimeUs, qint64(42000));
+        QCOMPARE(w.records.size(), 8);
     }
 
     // Median and 95 % as the upper edges of their 0.1 ms bins, slower than 200 ms still counted;
@@ -186,7 +192,7 @@ private slots:
         before.close();
         World w;
         w.tick({});
-        const ExchangeRecord &r = w.tick(StatusReply.left(4), 1500);
+        const ExchangeRecord &r = w.tick(QByteArray::fromHex("02049011"), 1500);
         const auto contents = [&path] {
             QFile file(path);
             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -205,7 +211,7 @@ private slots:
         QCOMPARE(lines.at(0), QByteArray("earlier"));
         QCOMPARE(lines.at(1), TraceHeader().toUtf8());
         const QList<QByteArray> fields = lines.at(2).split('\t');
-        QCOMPARE(fields.mid(1), (QList<QByteArray>{"01 04 07 D0 00 48 F0 B1", "01 04 90 11", "crc",
+        QCOMPARE(fields.mid(1), (QList<QByteArray>{"01 04 07 D0 00 48 F0 B1", "02 04 90 11", "crc",
                                                    "1.500", "repeat"}));
         QCOMPARE(QDateTime::fromString(fields.at(0), Qt::ISODateWithMs).toMSecsSinceEpoch(),
                  r.msecsSinceEpoch);

@@ -168,7 +168,9 @@ private slots:
         pause->click();
         m.add(ofFunction(100));
         m.add(exchange(StatusPoll, QByteArray::fromHex("018402C2C1"), Verdict::Exception, 10000));
-        m.add(exchange(StatusPoll, ResetAlarms, Verdict::Stray));
+        ExchangeRecord stray = exchange(StatusPoll, ResetAlarms, Verdict::Stray);
+        stray.waitMs = 80; // the line answered late
+        m.add(stray);
         m.window.refreshStats();
         m.window.flushRows();
         QCOMPARE(pause->text(), QStringLiteral("Продолжить"));
@@ -182,6 +184,7 @@ private slots:
         QCOMPARE(figure("lbl_stat_stray"), QStringLiteral("1 (16,7 %)"));
         QCOMPARE(figure("lbl_stat_replytime"),
                  QStringLiteral("мин 10,0 / медиана 10,0 / 95 % 10,0 / макс 10,0"));
+        QCOMPARE(figure("lbl_stat_wait"), QStringLiteral("80 мс"));
         QCOMPARE(figure("lbl_stat_adapter"), QStringLiteral("—"));
         m.window.showAdapter({QStringLiteral("ftdi_sio"), 1});
         QCOMPARE(figure("lbl_stat_adapter"), QStringLiteral("ftdi_sio, таймер задержки 1 мс"));
@@ -194,6 +197,7 @@ private slots:
                  (QStringList{"23", "100", "101", "100", "101"}));
         m.find<QPushButton>("btn_reset_stats")->click();
         QCOMPARE(figure("lbl_stat_exchanges"), QStringLiteral("0"));
+        QCOMPARE(figure("lbl_stat_wait"), QStringLiteral("—"));
         m.find<QPushButton>("btn_clear")->click();
         QCOMPARE(m.window.shownRows().rowCount(), 0);
     }
