@@ -196,13 +196,16 @@ private slots:
         QTest::addColumn<int>("spreadMs");
         QTest::addColumn<int>("packet");
         QTest::addColumn<int>("lastPiece");
-        // 62 bytes after 10 + 5.9 ms, 124 after 11.8, the last 25 held 16 ms by the timer.
+        // 62 bytes after 10 + 5.9 ms, 124 after 11.8, the last 25 held 16 ms by the timer: about
+        // 22 ms from the first piece to the last, 8 without the timer. The spreads leave room for
+        // a reader that a busy machine wakes late.
         QTest::newRow("USB converter, 10 ms turnaround")
-            << Args("--usb-latency 16 --turnaround 10") << false << 15 << 20 << 62 << 25;
+            << Args("--usb-latency 16 --turnaround 10") << false << 15 << 14 << 62 << 25;
+        // 149 bytes at 95.5 µs each: about 14 ms on the line, nothing when unpaced.
         QTest::newRow("echo of a 2-wire adapter")
-            << Args("--line echo") << true << 0 << 12 << 0 << 0;
+            << Args("--line echo") << true << 0 << 8 << 0 << 0;
         QTest::newRow("paced, 30 ms turnaround")
-            << Args("--line slow") << false << 30 << 12 << 0 << 0;
+            << Args("--line slow") << false << 30 << 8 << 0 << 0;
         QTest::newRow("gateway 60 ms late in one burst")
             << Args("--gateway-delay 60") << false << 58 << 0 << 0 << 149;
     }
