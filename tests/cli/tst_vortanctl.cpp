@@ -170,21 +170,35 @@ private slots:
         QCOMPARE(scan.out.count('\n'), 1);
     }
 
-    // A controller that answers 45 ms late, after its request has gone out again: the late
-    // answer counts for the repeated request, its second copy arrives while the next request
-    // is in flight and is set aside, and the backup holds every value.
-    void backupFromALateController()
+    // Lines that are not a pseudo-terminal's. A controller that answers 45 ms late, after its
+    // request has gone out again: the late answer counts for the repeated request, its second
+    // copy is set aside. A 2-wire adapter hearing itself: the copy of a write (6, 101) is its
+    // echo once the line is known to echo, and the next write never goes out into the reply.
+    void backupAndRestoreOnRealLines_data()
     {
+        QTest::addColumn<QStringList>("line");
+        QTest::newRow("controller 45 ms late") << QStringList{QStringLiteral("--delay"),
+                                                               QStringLiteral("45")};
+        QTest::newRow("2-wire adapter's echo")
+            << QStringList{QStringLiteral("--line"), QStringLiteral("echo")};
+    }
+    void backupAndRestoreOnRealLines()
+    {
+        QFETCH(QStringList, line);
         const QByteArray memory = knownMemory();
         QVERIFY(writeAll(path("late.bin"), memory));
         QVERIFY(SaveParamSet(path("late-expected.ini"), shownTexts(memory)));
-        Simulator sim({QStringLiteral("--memory"), path("late.bin"), QStringLiteral("--delay"),
-                       QStringLiteral("45")});
+        Simulator sim(QStringList{QStringLiteral("--memory"), path("late.bin")} + line);
         QVERIFY(sim.waitReady());
-        const Result r = ctl({QStringLiteral("backup"), QStringLiteral("-o"), path("late.ini"),
-                              QStringLiteral("--port"), sim.device()});
+        Result r = ctl({QStringLiteral("backup"), QStringLiteral("-o"), path("late.ini"),
+                        QStringLiteral("--port"), sim.device()});
         QVERIFY2(r.exit == 0, qPrintable(r.err));
         QCOMPARE(readAll(path("late.ini")), readAll(path("late-expected.ini")));
+        r = ctl({QStringLiteral("restore"), path("late.ini"), QStringLiteral("--port"),
+                 sim.device()});
+        QVERIFY2(r.exit == 0, qPrintable(r.err));
+        QCOMPARE(sim.query(QStringLiteral("stats")).value(QStringLiteral("collisions")).toInt(-1),
+                 0);
     }
 
     // A file the controller must not get: exit 2 before anything goes on the line, every

@@ -133,7 +133,11 @@ ExchangeCycle::Reading ExchangeCycle::read(int &echo)
         const quint8 *bytes = m_rx.bytes.data();
         const int count = m_rx.count;
         const int sent = int(m_txFrame.size());
-        const int found = EchoLength(bytes, count, m_txFrame);
+        // Where a driver took the echo away already, a copy left is the reply.
+        const int found =
+            EchoLength(bytes, count, m_txFrame, m_lineEcho == Echo::Heard && !m_echoTaken);
+        if (found > 0 && echoIsProof())
+            m_lineEcho = Echo::Heard;
         if (found < 0) {
             // The request's own bytes and more on the way: its echo, or a reply that starts
             // like it. The echo alone is silence.
@@ -152,7 +156,13 @@ ExchangeCycle::Reading ExchangeCycle::read(int &echo)
             if (!lengthDefined)
                 return Reading::Other;
             const int whole = ExpectedReplyLength(rest, n);
-            return whole > 0 && n >= whole ? Reading::Whole : Reading::Started;
+            if (whole <= 0 || n < whole)
+                return Reading::Started;
+            // A reply with no echo before it, to a request whose answer differs from its copy:
+            // this line does not echo (another adapter now).
+            if (echo == 0 && !m_echoTaken && !RepliesWithCopy(m_txFrame))
+                m_lineEcho = Echo::None;
+            return Reading::Whole;
         }
         // The answer to the request before, late: waited for while it comes in, then set aside.
         if (lengthDefined && StartsReply(rest, n, m_previousTx)) {
@@ -229,8 +239,24 @@ void ExchangeCycle::report(Verdict verdict, int received, qint64 replyTimeUs)
     notify(record);
 }
 
+bool ExchangeCycle::echoIsProof() const
+{
+    // Two copies of a 6 or 101 sent twice may be two answers from a late controller.
+    return m_txCopies == 1 || !RepliesWithCopy(m_txFrame);
+}
+
+void ExchangeCycle::echoTaken()
+{
+    if (echoIsProof())
+        m_lineEcho = Echo::Heard;
+    m_echoTaken = true;
+}
+
 void ExchangeCycle::reportStray(const QByteArray &frame)
 {
+    // A second copy of a request sent once and answered: the answer taken was the adapter's echo.
+    if (!frame.isEmpty() && frame == m_previousTx && !m_previousFailed && m_previousCopies == 1)
+        m_lineEcho = Echo::Heard;
     if (m_observers.empty())
         return;
     ExchangeRecord record;
@@ -259,9 +285,11 @@ void ExchangeCycle::SendNextRequest()
     }
     if (!m_txFrame.isEmpty()) {
         m_previousTx = m_txFrame;
+        m_previousCopies = m_txCopies;
         m_previousSentUs = m_link.timing().requestSentUs;
     }
     m_txFrame.clear();
+    m_echoTaken = false;
     if (m_queue.isEmpty())
         return;
 
@@ -280,6 +308,7 @@ void ExchangeCycle::SendNextRequest()
     if (frame.isEmpty())
         return;
     m_link.write(frame);
+    m_txCopies = m_previousFailed && frame == m_previousTx ? m_previousCopies + 1 : 1;
     m_txFrame = std::move(frame);
     m_ticksSinceSend = 0;
 }

@@ -69,12 +69,22 @@ public:
     // How long silence is waited for after a request before it counts as no reply: one tick, more
     // on a line whose replies came late.
     int waitMs() const { return int(m_waitUs / 1000); }
+    // Whether the line hears its own requests (a 2-wire adapter's echo). Learnt from an echo in
+    // front of a reply, or from a second copy of a 6 or 101 sent once whose first copy was taken
+    // as the answer; from then on a lone copy of such a request is its echo, not the reply. A
+    // reply with no echo in front of it (to a request whose answer is not its copy) shows a
+    // line that does not echo.
+    enum class Echo { Unknown, Heard, None };
+    Echo lineEcho() const { return m_lineEcho; }
+    // A driver that looks at the line between ticks took the echo of the request in flight away.
+    void echoTaken();
     // The least wait: one tick by default; a bus scan judges silence sooner.
     void setShortestWaitMs(int ms);
 
 private:
     enum class Reading { Nothing, Started, Whole, Other };
     Reading read(int &echo);
+    bool echoIsProof() const;
     void setAsideLate(int at, int length);
     qint64 sinceRequestUs() const;
     void shortenWait(qint64 replyTimeUs);
@@ -100,6 +110,10 @@ private:
     qint64 m_waitUs = TickMs * 1000;
     qint64 m_shortestWaitUs = TickMs * 1000;
     int m_fastReplies = 0;
+    Echo m_lineEcho = Echo::Unknown;
+    bool m_echoTaken = false; // for the request in flight
+    int m_txCopies = 0;       // times the request in flight went out in a row
+    int m_previousCopies = 0; // and the request before it
 };
 
 // Queue producers. Each returns false (and queues nothing) when the ring is full.

@@ -230,12 +230,14 @@ int ExpectedReplyLength(const QByteArray &start)
                                int(start.size()));
 }
 
-int EchoLength(const quint8 *bytes, int count, const QByteArray &request)
+int EchoLength(const quint8 *bytes, int count, const QByteArray &request, bool lineEchoes)
 {
     const int len = int(request.size());
     if (!bytes || len < 5 || count < len ||
         std::memcmp(bytes, request.constData(), size_t(len)) != 0)
         return 0;
+    if (lineEchoes)
+        return len;
     const quint8 *behind = bytes + len;
     const int after = ExpectedReplyLength(behind, count - len);
     if (after > 0 && count - len >= after && CrcGood(behind, after))
@@ -250,6 +252,14 @@ int EchoLength(const quint8 *bytes, int count, const QByteArray &request)
             return 0;
     }
     return len;
+}
+
+bool RepliesWithCopy(const QByteArray &request)
+{
+    if (request.size() < 2)
+        return false;
+    const quint8 function = quint8(request.at(1));
+    return function == FnWriteSingle || function == FnParamWrite;
 }
 
 QByteArray BuildTxFrame(const RequestSlot &slot, quint8 slaveAddress)

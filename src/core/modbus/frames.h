@@ -107,8 +107,12 @@ bool ReplyLengthDefined(quint8 function);
 // transmitter: request.size() or 0. The answers to 6 and 101 repeat their request, so one copy
 // is the reply and a second copy behind it means echo and reply. A whole good reply that merely
 // starts like its request (a parameter read whose first data bytes equal the request's CRC) is no
-// echo; -1 while the bytes could still grow into one.
-int EchoLength(const quint8 *bytes, int count, const QByteArray &request);
+// echo; -1 while the bytes could still grow into one. On a line known to echo (`lineEchoes`) a
+// copy at the head is always the echo: a lone copy of a 6 or 101 is not yet the reply.
+int EchoLength(const quint8 *bytes, int count, const QByteArray &request, bool lineEchoes = false);
+
+// The answer to this request is its own copy (6) or starts with it (101 write, echoed whole).
+bool RepliesWithCopy(const QByteArray &request);
 
 // Request layouts.
 RequestSlot StatusPollRequest();                             // 4: start 2000, count 72

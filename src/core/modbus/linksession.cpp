@@ -121,11 +121,11 @@ void BufferedLink::discard()
     m_cut = -1;
 }
 
-bool BufferedLink::dropEcho(const QByteArray &request)
+bool BufferedLink::dropEcho(const QByteArray &request, bool lineEchoes)
 {
     pull();
     const int n = EchoLength(reinterpret_cast<const quint8 *>(m_buffer.constData() + m_read),
-                             int(m_buffer.size() - m_read), request);
+                             int(m_buffer.size() - m_read), request, lineEchoes);
     if (n > 0)
         drop(n);
     return n > 0;
@@ -144,18 +144,31 @@ void LinkSession::waitForReply(const QElapsedTimer &clock, qint64 deadline, bool
     QEventLoop loop;
     while (clock.elapsed() < deadline) {
         dropStrays();
-        if (untilReply && m_link.holdsWholeReply())
+        if (untilReply && m_link.holdsWholeReply() && !mayBeEcho())
             break;
         QTimer::singleShot(1, Qt::PreciseTimer, &loop, &QEventLoop::quit);
         loop.exec();
     }
 }
 
+bool LinkSession::mayBeEcho()
+{
+    // A lone copy of a write on a line not yet known: the echo, or the reply. The tick on time
+    // tells them apart (a second copy behind it), so the next write does not go out into the
+    // controller's answer.
+    const QByteArray &request = m_cycle.lastFrame();
+    return m_cycle.lineEcho() == ExchangeCycle::Echo::Unknown && !m_echoDropped &&
+           RepliesWithCopy(request) && m_link.headFrame() == request;
+}
+
 void LinkSession::dropStrays()
 {
     // A reply that repeats its request (6, 101) could be taken for a second echo.
-    if (!m_echoDropped)
-        m_echoDropped = m_link.dropEcho(m_cycle.lastFrame());
+    if (!m_echoDropped &&
+        m_link.dropEcho(m_cycle.lastFrame(), m_cycle.lineEcho() == ExchangeCycle::Echo::Heard)) {
+        m_echoDropped = true;
+        m_cycle.echoTaken();
+    }
     for (QByteArray frame = m_link.headFrame(); !frame.isEmpty(); frame = m_link.headFrame()) {
         if (!CrcGood(frame) || CheckReply(frame, m_cycle.lastFrame()) != ReplyMatch::Stray)
             return;

@@ -44,7 +44,7 @@ public:
     // Forgets the first n bytes of the buffer (a frame that answers nothing).
     void drop(qsizetype n);
     // Forgets the echo of `request` at the head of the buffer once it is sure to be one.
-    bool dropEcho(const QByteArray &request);
+    bool dropEcho(const QByteArray &request, bool lineEchoes);
     // While on, a reader sees only the whole frame at the head (every byte when none is whole),
     // so a frame that came right behind the reply is judged on its own, not glued to it.
     void setFrameCut(bool on);
@@ -120,6 +120,7 @@ private:
     // buffer that answer nothing in flight (a late reply to an earlier request, reported once),
     // are dropped, so the wait goes on for the real reply.
     void dropStrays();
+    bool mayBeEcho();
     void tick();
 
     // Quiet for run(); the caller's policy during poll().

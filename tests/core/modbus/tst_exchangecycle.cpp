@@ -278,6 +278,8 @@ private slots:
         QTest::newRow("gateway 60 ms late") << false << 60 << 60 << 80 << 50;
         QTest::newRow("2-wire adapter hearing itself") << true << 5 << 14 << 40 << 100;
         QTest::newRow("2-wire adapter, USB converter") << true << 30 << 43 << 40 << 66;
+        QTest::newRow("2-wire adapter, echo a tick before the reply")
+            << true << 46 << 62 << 80 << 50;
     }
     void slowLineIsWaitedOut()
     {

@@ -164,34 +164,40 @@ private slots:
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("echo");
+        QTest::addColumn<bool>("lineEchoes");
         const QByteArray poll = BuildTxFrame(StatusPollRequest(), 1);
         const QByteArray reset = BuildTxFrame(WriteRegisterRequest(CommandRegister, 0xCBD0), 1);
         const QByteArray read = BuildTxFrame(ParamReadRequest(45, 2), 1);
         const QByteArray write = BuildTxFrame(ParamWriteRequest(41, 7, 1), 1);
         const QByteArray block = withCrc(hex("01 04 90") + QByteArray(144, '\x11'));
         const QByteArray values = withCrc(hex("01 64 00 2D 02 11 22"));
-        QTest::newRow("status poll and its reply") << poll << poll + block << 8;
-        QTest::newRow("status poll alone") << poll << poll << 8;
-        QTest::newRow("status reply without echo") << poll << block << 0;
-        QTest::newRow("part of the echo") << poll << poll.left(5) << 0;
-        QTest::newRow("command: one copy is the reply") << reset << reset << 0;
-        QTest::newRow("command: echo and reply") << reset << reset + reset << 8;
-        QTest::newRow("command: echo, reply coming") << reset << reset + reset.left(3) << 8;
+        QTest::newRow("status poll and its reply") << poll << poll + block << 8 << false;
+        QTest::newRow("status poll alone") << poll << poll << 8 << false;
+        QTest::newRow("status reply without echo") << poll << block << 0 << false;
+        QTest::newRow("part of the echo") << poll << poll.left(5) << 0 << false;
+        QTest::newRow("command: one copy is the reply") << reset << reset << 0 << false;
+        QTest::newRow("command: echo and reply") << reset << reset + reset << 8 << false;
+        QTest::newRow("command: echo, reply coming") << reset << reset + reset.left(3) << 8 << false;
         QTest::newRow("command: echo and exception")
-            << reset << reset + withCrc(hex("01 86 02")) << 8;
-        QTest::newRow("parameter write: one copy is the reply") << write << write << 0;
-        QTest::newRow("parameter read and its values") << read << read + values << 7;
-        QTest::newRow("parameter read, more to come") << read << read + hex("01") << -1;
+            << reset << reset + withCrc(hex("01 86 02")) << 8 << false;
+        QTest::newRow("parameter write: one copy is the reply") << write << write << 0 << false;
+        QTest::newRow("parameter read and its values") << read << read + values << 7 << false;
+        QTest::newRow("parameter read, more to come") << read << read + hex("01") << -1 << false;
         QTest::newRow("parameter values that repeat the request's CRC")
-            << read << withCrc(read.left(7)) << 0;
+            << read << withCrc(read.left(7)) << 0 << false;
+        QTest::newRow("line that echoes: a lone command copy is the echo")
+            << reset << reset << 8 << true;
+        QTest::newRow("line that echoes: a lone parameter write copy is the echo")
+            << write << write << 8 << true;
     }
     void echoOfTheRequest()
     {
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, bytes);
         QFETCH(int, echo);
+        QFETCH(bool, lineEchoes);
         QCOMPARE(EchoLength(reinterpret_cast<const quint8 *>(bytes.constData()), int(bytes.size()),
-                            request),
+                            request, lineEchoes),
                  echo);
     }
 
