@@ -83,9 +83,14 @@ void ParamSet::setAllStates(ParamState state)
 int ParamSet::applyReply(const RxBuffer &rx)
 {
     const QVector<ParamValue> values = DecodeParamReply(rx, m_table);
+    apply(values);
+    return int(values.size());
+}
+
+void ParamSet::apply(const QVector<ParamValue> &values)
+{
     for (const ParamValue &v : values)
         set(v.index, v.text, ParamState::Read);
-    return int(values.size());
 }
 
 TransferStatus ParamSet::readAll(RequestQueue &queue)

@@ -41,6 +41,8 @@ public:
 
     // Puts the values a function-100/101 reply carries into the set (Read). Returns how many.
     int applyReply(const RxBuffer &rx);
+    // Puts decoded reply values into the set (Read).
+    void apply(const QVector<ParamValue> &values);
 
     // Transfers queue their requests all or nothing. Writes mark what they queued as Written
     // (a refused Enter leaves the value Edited); a read leaves the states to the caller.

@@ -2,7 +2,6 @@
 #include "format/logging.h"
 
 #include "format/formatting.h"
-#include "modbus/exchangecycle.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -14,12 +13,6 @@ namespace vortan
 
 namespace
 {
-
-// Address, function, byte count, the priority-change register, CRC.
-constexpr int PriorityReplyLength = 7;
-constexpr int PriorityEntries = 8;
-constexpr int PriorityCodeMarker = 0xA5;
-constexpr int ExceptionFlag = 0x80;
 
 // Writes only real changes: an unchanged reply must not cost a relayout or a repaint.
 void ShowText(QLabel *label, const QString &text)
@@ -39,8 +32,19 @@ T *Resolve(const QWidget *frmMain, const QString &name, QStringList &missing)
 
 } // namespace
 
+StatusMonitor::StatusMonitor(QWidget *frmMain, ControllerModel &model)
+    : StatusMonitor(frmMain, nullptr, &model, nullptr)
+{
+}
+
 StatusMonitor::StatusMonitor(QWidget *frmMain, const RxBuffer &rx, RequestQueue &queue)
-    : m_rx(rx), m_queue(queue)
+    : StatusMonitor(frmMain, std::make_unique<ControllerModel>(queue), nullptr, &rx)
+{
+}
+
+StatusMonitor::StatusMonitor(QWidget *frmMain, std::unique_ptr<ControllerModel> ownModel,
+                             ControllerModel *model, const RxBuffer *rx)
+    : m_ownModel(std::move(ownModel)), m_model(model ? *model : *m_ownModel), m_rx(rx)
 {
     QStringList missing;
     for (const RegisterField &field : StatusRegisterMap())
@@ -63,37 +67,20 @@ StatusMonitor::StatusMonitor(QWidget *frmMain, const RxBuffer &rx, RequestQueue 
             << missing.size()
             << "controls missing in frm_main, not shown:" << missing.join(QLatin1Char(' '));
     }
+
+    connect(&m_model, &ControllerModel::statusDecoded, this, &StatusMonitor::ShowStatusSnapshot);
+    connect(&m_model, &ControllerModel::priorityCodeRead, this,
+            [this](int code) { ShowText(m_setpr, HexPadded(code, 4)); });
+    connect(&m_model, &ControllerModel::controlStateChanged, this, &StatusMonitor::showPriority);
+    connect(&m_model, &ControllerModel::statusNote, this, &StatusMonitor::appendStatusNote);
 }
+
+StatusMonitor::~StatusMonitor() = default;
 
 void StatusMonitor::DecodeReply()
 {
-    if (m_rx.count < 3)
-        return;
-    const int function = m_rx.byte(1);
-    if (function == FnReadInput) {
-        DecodeStatusBlock();
-    } else if (function == FnReadWrite) {
-        DecodePriorityCode();
-    } else if (function == FnParamRead || function == FnParamWrite) {
-        if (applyParamReply)
-            applyParamReply();
-    } else if (function >= ExceptionFlag) {
-        appendStatusNote(QStringLiteral(" Нарушение протокола, код: ") +
-                         QString::number(m_rx.byte(2)));
-    }
-}
-
-void StatusMonitor::DecodeStatusBlock()
-{
-    // A short block would show whatever an earlier reply left in the buffer as live values.
-    if (!HoldsStatusBlock(m_rx)) {
-        appendStatusNote(QStringLiteral(" Неполный ответ: %1 байт").arg(m_rx.count));
-        return;
-    }
-    m_snapshot = vortan::DecodeStatusBlock(m_rx);
-    ShowStatusSnapshot(m_snapshot);
-    if (snapshotDecoded)
-        snapshotDecoded(m_snapshot);
+    if (m_rx)
+        m_model.DecodeReply(*m_rx);
 }
 
 void StatusMonitor::ShowStatusSnapshot(const StatusSnapshot &s)
@@ -125,27 +112,11 @@ void StatusMonitor::ShowStatusSnapshot(const StatusSnapshot &s)
     ShowBitsAlarm(s.warnings1, s.alarms1, m_alarms1, 0, Alarm1Lamps - 1, 0);
 }
 
-void StatusMonitor::DecodePriorityCode()
+void StatusMonitor::showPriority(const ControlState &state)
 {
-    // A reply too short to carry the register would read its own CRC as a priority code.
-    if (m_rx.count < PriorityReplyLength) {
-        appendStatusNote(QStringLiteral(" Неполный ответ: %1 байт").arg(m_rx.count));
-        return;
-    }
-    const int code = m_rx.RxWord(3);
-    ShowText(m_setpr, HexPadded(code, 4));
-    if (ByteOf(code, 1) != PriorityCodeMarker)
-        return;
-
-    const int entry = ByteOf(code, 0);
-    if (!m_priority || entry >= PriorityEntries || entry >= m_priority->count()) {
-        appendStatusNote(QStringLiteral(" Неверный код смены приоритета: ") + HexPadded(code, 4));
-        return;
-    }
-    if (m_priority->currentIndex() != entry)
-        m_priority->setCurrentIndex(entry);
-    if (!EnqueuePriorityDone(m_queue))
-        qCWarning(lcMonitor) << "request queue full: priority change not acknowledged";
+    if (m_priority && m_priority->currentIndex() != state.priority &&
+        state.priority < m_priority->count())
+        m_priority->setCurrentIndex(state.priority);
 }
 
 void StatusMonitor::appendStatusNote(const QString &note)

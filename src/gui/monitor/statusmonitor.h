@@ -1,14 +1,16 @@
 #pragma once
 
+#include "controller/controllermodel.h"
 #include "modbus/frames.h"
 #include "modbus/requestqueue.h"
 #include "monitor/labellamprow.h"
 #include "status/registermap.h"
 #include "status/statussnapshot.h"
 
+#include <QObject>
 #include <QString>
 
-#include <functional>
+#include <memory>
 #include <vector>
 
 class QComboBox;
@@ -18,34 +20,37 @@ class QWidget;
 namespace vortan
 {
 
-// Routes each good reply in RxBuffer by its function code and shows the controller's status
-// block in frm_main. Every control it writes is looked up once, by objectName, when it is built.
-class StatusMonitor
+// frm_main's view of the controller model: paints each status block, the priority-change code
+// and the priority the handshake selects, and puts the model's notes on the status line. Every
+// control it writes is looked up once, by objectName, when it is built.
+class StatusMonitor : public QObject
 {
 public:
+    StatusMonitor(QWidget *frmMain, ControllerModel &model);
+    // A monitor with a model of its own, fed from `rx` by DecodeReply.
     StatusMonitor(QWidget *frmMain, const RxBuffer &rx, RequestQueue &queue);
+    ~StatusMonitor() override;
 
+    // Hands the reply in the buffer given at construction to the monitor's own model.
     void DecodeReply();
 
-    // Set by the parameters window; called for function 100 and 101 replies.
-    std::function<void()> applyParamReply;
-    // Told of every full status block right after it is painted (recording, trends).
-    std::function<void(const StatusSnapshot &)> snapshotDecoded;
-
-    quint16 MeasValidity() const { return m_snapshot.measValidity; }
+    ControllerModel &model() { return m_model; }
+    quint16 MeasValidity() const { return m_model.MeasValidity(); }
     // The last full status block shown.
-    const StatusSnapshot &lastSnapshot() const { return m_snapshot; }
+    const StatusSnapshot &lastSnapshot() const { return m_model.snapshot(); }
     // Paints a snapshot into frm_main; only labels whose text or colour changes are touched.
     void ShowStatusSnapshot(const StatusSnapshot &snapshot);
 
 private:
-    void DecodeStatusBlock();
-    void DecodePriorityCode();
+    // `model` is null when the monitor uses `ownModel`.
+    StatusMonitor(QWidget *frmMain, std::unique_ptr<ControllerModel> ownModel,
+                  ControllerModel *model, const RxBuffer *rx);
+    void showPriority(const ControlState &state);
     void appendStatusNote(const QString &note);
 
-    const RxBuffer &m_rx;
-    RequestQueue &m_queue;
-    StatusSnapshot m_snapshot;
+    std::unique_ptr<ControllerModel> m_ownModel;
+    ControllerModel &m_model;
+    const RxBuffer *m_rx = nullptr;
 
     std::vector<QLabel *> m_fields; // StatusRegisterMap() order
     QLabel *m_statusLine = nullptr;

@@ -291,15 +291,6 @@ void ParamWindow::openWindow()
     queueReadAll();
 }
 
-void ParamWindow::ApplyParamReply(const RxBuffer &rx)
-{
-    if (!isVisible()) {
-        qCDebug(lcParams) << "parameter reply dropped: window closed";
-        return;
-    }
-    m_set.applyReply(rx);
-}
-
 void ParamWindow::showValue(int index)
 {
     if (!ParamTable::isValidIndex(index))

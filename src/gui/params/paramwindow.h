@@ -23,11 +23,11 @@ namespace vortan
 class FileBrowser;
 class RequestQueue;
 class UserMessages;
-struct RxBuffer;
 
 // frm_param, "Программируемые параметры": the 111 value boxes of the controller's programmable
 // parameters and calibration, their transfers to and from the controller, and parameter files.
-// A modeless top-level window owned by the main window; closing it only hides it.
+// A view of the parameter set: replies reach the set whether or not the window is open. A
+// modeless top-level window owned by the main window; closing it only hides it.
 class ParamWindow : public QWidget
 {
     Q_OBJECT
@@ -40,9 +40,6 @@ public:
     // Shows and raises the window. Opening a closed window starts afresh: every value "-", the
     // parameter table rebuilt and a read of all parameters queued.
     void openWindow();
-    // Puts the values of a good function-100/101 reply into the set (green). Replies that
-    // arrive while the window is closed are dropped.
-    void ApplyParamReply(const RxBuffer &rx);
 
     // Where a short note for the status line goes; the exchange cycle rewrites that line every
     // tick, so the owner keeps the note there for a while. Without it the line is set once.

@@ -48,8 +48,8 @@ Application::Application(const StartupOptions &options, std::unique_ptr<PortLink
       m_messages(messages), m_window(),
       m_config(options.programDir, m_portNumber, messages, m_window.statusLine(),
                m_window.slaveList(), &m_window),
-      m_monitor(&m_window, m_rx, m_queue), m_poll([this] { return m_window.controlState(); }),
-      m_cycle(m_queue, m_rx, m_link, *this, m_poll)
+      m_controller(m_queue), m_monitor(&m_window, m_controller),
+      m_cycle(m_queue, m_rx, m_link, *this, m_controller.operatorPoll())
 {
     m_sinceStart.start();
     m_timer1.setObjectName(QStringLiteral("Timer1"));
@@ -57,11 +57,11 @@ Application::Application(const StartupOptions &options, std::unique_ptr<PortLink
     m_timer1.setTimerType(Qt::PreciseTimer);
     connect(&m_timer1, &QTimer::timeout, this, &Application::ExchangeTick);
 
-    m_monitor.applyParamReply = [this] {
-        if (m_paramWindow)
-            m_paramWindow->ApplyParamReply(m_rx);
-    };
-    m_monitor.snapshotDecoded = [this](const StatusSnapshot &s) { statusDecoded(s); };
+    // Connected after the monitor's own: a block is painted before it is recorded.
+    connect(&m_controller, &ControllerModel::statusDecoded, this, &Application::statusDecoded);
+    m_controller.setControlState(m_window.controlState());
+    connect(&m_window, &MainWindow::controlStateEdited, &m_controller,
+            &ControllerModel::setControlState);
 
     connect(&m_window, &MainWindow::paramsRequested, this, &Application::openParamWindow);
     connect(&m_window, &MainWindow::portSettingsRequested, this, &Application::openPortSettings);
@@ -206,8 +206,8 @@ void Application::openPortSettings()
 void Application::openParamWindow()
 {
     if (!m_paramWindow) {
-        m_paramWindow =
-            new ParamWindow(m_paramSet, m_queue, m_window.statusLine(), m_messages, &m_window);
+        m_paramWindow = new ParamWindow(m_controller.paramSet(), m_queue, m_window.statusLine(),
+                                        m_messages, &m_window);
         m_paramWindow->showNote = [this](const QString &note) { showNote(note); };
     }
     m_paramWindow->openWindow();
@@ -329,7 +329,7 @@ void Application::setStatusText(const QString &text)
 
 void Application::decodeReply()
 {
-    m_monitor.DecodeReply();
+    m_controller.DecodeReply(m_rx);
 }
 
 int Application::slaveAddress() const

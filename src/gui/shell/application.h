@@ -3,6 +3,7 @@
 #include "config/appconfig.h"
 #include "config/portdialog.h"
 #include "config/portmap.h"
+#include "controller/controllermodel.h"
 #include "diagnostics/monitorwindow.h"
 #include "modbus/exchangecycle.h"
 #include "modbus/frames.h"
@@ -90,12 +91,13 @@ public:
     ParamWindow *paramWindow() const { return m_paramWindow; }
     MonitorWindow *monitorWindow() const { return m_monitorWindow; }
     LinkStats &linkStats() { return m_linkStats; }
-    ParamSet &paramSet() { return m_paramSet; }
+    ParamSet &paramSet() { return m_controller.paramSet(); }
+    ControllerModel &controller() { return m_controller; }
     TrendWindow *trendWindow() const { return m_trendWindow; }
     const TrendHistory &history() const { return m_history; }
     CsvRecorder &recorder() { return m_recorder; }
     ExchangeCycle &cycle() { return m_cycle; }
-    const AlternatingPoll &pollPolicy() const { return m_poll; }
+    const AlternatingPoll &pollPolicy() const { return m_controller.operatorPoll(); }
 
     static QString portFailureText(int port, OpenResult result);
     static QString queueFullNote();
@@ -135,9 +137,9 @@ private:
     quint8 m_portNumber = 1;
     MainWindow m_window;
     AppConfig m_config;
+    // The controller as data; the windows show and edit it.
+    ControllerModel m_controller;
     StatusMonitor m_monitor;
-    ParamSet m_paramSet;
-    AlternatingPoll m_poll;
     ExchangeCycle m_cycle;
     LinkStats m_linkStats;
     std::unique_ptr<TraceFile> m_trace;

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace vortan
 {
@@ -358,6 +359,18 @@ void MainWindow::cacheControlState()
     m_priority = control<QComboBox>("cmb_priority");
     m_section = control<QComboBox>("cmb_section");
     m_nextSection = control<QComboBox>("cmb_sec_next");
+
+    const auto edited = [this] { emit controlStateEdited(controlState()); };
+    for (const auto &bit : std::as_const(m_wordBits))
+        connect(bit.first, &QCheckBox::toggled, this, edited);
+    for (const QList<QCheckBox *> *group : {&m_bdn, &m_flr, &m_iflr}) {
+        for (QCheckBox *box : *group)
+            connect(box, &QCheckBox::toggled, this, edited);
+    }
+    for (QComboBox *box : {m_priority, m_section, m_nextSection}) {
+        if (box)
+            connect(box, &QComboBox::currentIndexChanged, this, edited);
+    }
 }
 
 int MainWindow::tagSum(const QList<QCheckBox *> &group)

@@ -29,7 +29,7 @@ public:
     // Start-up steps 2-5: slave addresses "0".."127" at index 1, the three others "0".."7" at 0.
     void fillLists();
 
-    // What the control-state exchange writes to registers 4002..4006.
+    // The operator's check boxes and lists as registers 4002..4006 carry them.
     ControlState controlState() const;
     // Index of cmb_slad; 0 while the list is empty.
     int slaveAddress() const;
@@ -51,6 +51,8 @@ signals:
     void monitorRequested();
     void trendsRequested();
     void commandClicked(int index, const QString &tag);
+    // The operator (or a program) changed a check box or list that the control-state poll sends.
+    void controlStateEdited(const vortan::ControlState &state);
 
 private:
     static QString controlName(const char *name, int index);
@@ -62,7 +64,7 @@ private:
 
     QLabel *m_statusLine = nullptr;
     QComboBox *m_slaveList = nullptr;
-    // Looked up once: the control-state poll reads them every 80 ms.
+    // Looked up once: every change of one of them is passed on as a whole control state.
     QList<QPair<QCheckBox *, int>> m_wordBits;
     QList<QCheckBox *> m_bdn;
     QList<QCheckBox *> m_flr;

@@ -74,18 +74,16 @@ private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
     void cleanupTestCase() { QLocale::setDefault(QLocale::c()); }
 
-    // Opening reads the whole set; replies fill the boxes only while the window is open, and
-    // opening it again starts afresh.
+    // Opening reads the whole set; the boxes show the set's replies, and opening a closed
+    // window again starts afresh.
     void openingReadsAndRepliesFillTheBoxes()
     {
         ParamWorld w;
         const QColor untouched = baseOf(w.box(0));
         const RxBuffer reply = ParamReply(100, 0, 4, bytes({0x09, 0x01, 0x08, 0xFC}));
-        w.window->ApplyParamReply(reply);
-        QCOMPARE(w.box(0)->text(), QStringLiteral("-"));
         w.window->openWindow();
         QCOMPARE(slotBytes(w.queue.inFlight()), bytes({0, 100, 0, 0, 49}));
-        w.window->ApplyParamReply(reply);
+        w.set.applyReply(reply);
         w.window->openWindow(); // already open: only raised
         QCOMPARE(w.queue.waiting(), 20);
         QCOMPARE(w.box(0)->text(), QStringLiteral("230,5 "));
@@ -94,8 +92,8 @@ private slots:
         QCOMPARE(baseOf(w.box(2)), untouched);
 
         w.window->close();
-        w.window->ApplyParamReply(ParamReply(100, 0, 2, bytes({0, 1})));
-        QCOMPARE(w.box(0)->text(), QStringLiteral("230,5 "));
+        w.set.applyReply(ParamReply(100, 0, 2, bytes({0, 1})));
+        QCOMPARE(w.box(0)->text(), QStringLiteral("0,1 "));
         w.window->openWindow();
         QCOMPARE(w.queue.waiting(), 40);
         QCOMPARE(w.box(0)->text(), QStringLiteral("-"));
@@ -107,7 +105,7 @@ private slots:
     {
         ParamWorld w;
         w.window->openWindow();
-        w.window->ApplyParamReply(ParamReply(100, 52, 3, bytes({10, 11, 12})));
+        w.set.applyReply(ParamReply(100, 52, 3, bytes({10, 11, 12})));
         QLineEdit *box = w.box(40);
         QCOMPARE(box->text(), QStringLiteral("12 "));
         QCOMPARE(baseOf(box), kGreen);
@@ -118,7 +116,7 @@ private slots:
         QTest::keyClick(box, Qt::Key_Return);
         QCOMPARE(lastQueued(w.queue), bytes({0, 101, 0, 54, 1, 13}));
         QCOMPARE(box->text(), QStringLiteral("12,6"));
-        w.window->ApplyParamReply(ParamReply(101, 54, 1, bytes({13})));
+        w.set.applyReply(ParamReply(101, 54, 1, bytes({13})));
         QCOMPARE(box->text(), QStringLiteral("13 "));
         QCOMPARE(baseOf(box), kGreen);
 

@@ -8,6 +8,7 @@
 #include "shell/mainwindow.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -317,6 +318,28 @@ private slots:
         for (int i = 0; i < 60; ++i)
             w.app->ExchangeTick();
         QCOMPARE(w.status(), NoReply);
+    }
+
+    // The operator's panel goes out with the control-state poll; a priority change from the
+    // controller shows in the list, is acknowledged and goes out with the next poll.
+    void operatorPanelAndPriorityHandshakeOnTheLine()
+    {
+        World w;
+        QVERIFY(w.app->start(false));
+        w.find<QCheckBox>("chk_syren")->setChecked(true);
+        w.find<QComboBox>("cmb_section")->setCurrentIndex(5);
+        w.app->ExchangeTick();
+        w.answeredTick();
+        QCOMPARE(w.link.written.last().mid(11, 4), QByteArray::fromHex("80000500"));
+
+        w.link.feed(QByteArray::fromHex("011702A50386E5"));
+        w.app->ExchangeTick();
+        QCOMPARE(w.find<QLabel>("lbl_setpr")->text(), QStringLiteral("A503"));
+        QCOMPARE(w.find<QComboBox>("cmb_priority")->currentText(), QStringLiteral("3"));
+        QCOMPARE(w.link.written.last(), QByteArray::fromHex("01060FA1AD5E2654"));
+        w.answeredTick();
+        w.answeredTick();
+        QCOMPARE(w.link.written.last().mid(11, 4), QByteArray::fromHex("80000503"));
     }
 };
 
