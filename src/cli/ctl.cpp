@@ -855,8 +855,8 @@ int Command::journal()
         return WriteFailed;
     }
     if (!m_o.quiet)
-        m_err << "Записано событий: " << file.rows() << " ("
-              << QDir::toNativeSeparators(m_o.output) << ")\n";
+        m_err << "Записано событий: " << file.rows() << " (" << QDir::toNativeSeparators(m_o.output)
+              << ")\n";
     return replies > 0 ? Done : NoAnswer;
 }
 

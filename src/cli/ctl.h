@@ -15,7 +15,7 @@ enum Exit {
     BadUsage = 2,    // bad options, a bad or unreadable file; nothing was sent
     NoAnswer = 3,    // a request got no good reply within its attempts
     PortFailed = 4,  // the port cannot be opened
-    WriteFailed = 5, // record, journal: the file could not be written on (disk full); its rows are kept
+    WriteFailed = 5, // record, journal: the file could not be written (disk full); rows are kept
 };
 
 struct Options {

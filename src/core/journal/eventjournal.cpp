@@ -85,7 +85,8 @@ QString CommandSignal(const QByteArray &request)
 
 } // namespace
 
-EventJournal::EventJournal(Clock clock, QObject *parent) : QObject(parent), m_clock(std::move(clock))
+EventJournal::EventJournal(Clock clock, QObject *parent)
+    : QObject(parent), m_clock(std::move(clock))
 {
     if (!m_clock)
         m_clock = [] { return QDateTime::currentMSecsSinceEpoch(); };
@@ -197,8 +198,7 @@ void EventJournal::exchanged(const ExchangeRecord &record)
 void EventJournal::paramWritten(const QString &caption, const QString &oldText,
                                 const QString &newText)
 {
-    add(m_clock(),
-        QStringLiteral("записан: %1 → %2").arg(oldText.trimmed(), newText.trimmed()),
+    add(m_clock(), QStringLiteral("записан: %1 → %2").arg(oldText.trimmed(), newText.trimmed()),
         JournalGroup::Params, caption);
 }
 

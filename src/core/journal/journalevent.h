@@ -19,7 +19,7 @@ struct JournalEvent {
     qint64 msecsSinceEpoch = 0;
     QString event; // "появилось", "исчезло", "потеряна", "принята", "записан: 50 → 55", ...
     JournalGroup group = JournalGroup::Alarm;
-    QString signal; // the indicator's caption as the window shows it, a command, a parameter
+    QString signal;        // the indicator's caption as the window shows it, a command, a parameter
     bool firstOut = false; // the alarm that came first after a quiet controller
 
     // The five cells: local time with milliseconds (the user's decimal separator, as in a

@@ -133,8 +133,8 @@ bool JournalWindow::saveShown(const QString &path)
     const QByteArray bytes = JournalFile::contents(events);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        m_note->setText(QStringLiteral("Невозможно записать файл %1")
-                            .arg(QDir::toNativeSeparators(path)));
+        m_note->setText(
+            QStringLiteral("Невозможно записать файл %1").arg(QDir::toNativeSeparators(path)));
         return false;
     }
     m_note->setText(QStringLiteral("Журнал сохранён: %1 (строк: %2)")

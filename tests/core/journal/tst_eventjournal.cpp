@@ -13,7 +13,8 @@ namespace
 {
 
 const QByteArray Bom = "\xEF\xBB\xBF";
-const QByteArray Header = Bom + QStringLiteral("Время;Событие;Группа;Сигнал;Первопричина\r\n").toUtf8();
+const QByteArray Header =
+    Bom + QStringLiteral("Время;Событие;Группа;Сигнал;Первопричина\r\n").toUtf8();
 const QByteArray StatusPoll = QByteArray::fromHex("010407D00048");
 
 // A journal on a clock the test moves, keeping every row it adds.
@@ -116,7 +117,8 @@ private slots:
 
     void otherLampGroups_data()
     {
-        QTest::addColumn<int>("word"); // 0 warnings, 1 warnings1, 2 flags, 3 conflict, 4 inputs, 5 alarms1
+        QTest::addColumn<int>(
+            "word"); // 0 warnings, 1 warnings1, 2 flags, 3 conflict, 4 inputs, 5 alarms1
         QTest::addColumn<int>("bit");
         QTest::addColumn<QString>("group"); // empty: no row
         QTest::addColumn<QString>("signal");
@@ -146,21 +148,34 @@ private slots:
         j.status(0, s);
         const quint32 mask = 1u << bit;
         switch (word) {
-        case 0: s.warnings = mask; break;
-        case 1: s.warnings1 = mask; break;
-        case 2: s.controlFlags = mask; break;
-        case 3: s.nodeConflict = true; break;
-        case 4: s.discreteInputs = quint16(mask); break;
-        default: s.alarms1 = mask; break;
+        case 0:
+            s.warnings = mask;
+            break;
+        case 1:
+            s.warnings1 = mask;
+            break;
+        case 2:
+            s.controlFlags = mask;
+            break;
+        case 3:
+            s.nodeConflict = true;
+            break;
+        case 4:
+            s.discreteInputs = quint16(mask);
+            break;
+        default:
+            s.alarms1 = mask;
+            break;
         }
         j.status(100, s);
         j.status(200, StatusSnapshot());
         const QStringList expected =
-            group.isEmpty() ? QStringList()
-                            : QStringList{QStringList{QStringLiteral("появилось"), group, signal, {}}
-                                              .join(QLatin1Char('|')),
-                                          QStringList{QStringLiteral("исчезло"), group, signal, {}}
-                                              .join(QLatin1Char('|'))};
+            group.isEmpty()
+                ? QStringList()
+                : QStringList{QStringList{QStringLiteral("появилось"), group, signal, {}}.join(
+                                  QLatin1Char('|')),
+                              QStringList{QStringLiteral("исчезло"), group, signal, {}}.join(
+                                  QLatin1Char('|'))};
         QCOMPARE(j.texts(), expected);
     }
 
@@ -208,21 +223,19 @@ private slots:
         j.journal.paramWritten(ParamTable::DeviceAddressIndex, QStringLiteral("1 "),
                                QStringLiteral("2 "));
         const ParamTable table;
-        QCOMPARE(j.texts(),
-                 (QStringList{Row(QStringLiteral("отправлена"), "Команда",
-                                  QStringLiteral("Сброс аварий")),
-                              Row(QStringLiteral("принята"), "Команда",
-                                  QStringLiteral("Сброс аварий")),
-                              Row(QStringLiteral("отправлена"), "Команда",
-                                  QStringLiteral("Уст. высший приоритет")),
-                              Row(QStringLiteral("отклонена, код 2"), "Команда",
-                                  QStringLiteral("Уст. высший приоритет")),
-                              Row(QStringLiteral("отправлена"), "Команда",
-                                  QStringLiteral("Уст. пр. завершена")),
-                              Row(QStringLiteral("нет ответа"), "Команда",
-                                  QStringLiteral("Уст. пр. завершена")),
-                              Row(QStringLiteral("записан: 1 → 2"), "Параметры",
-                                  table.caption(ParamTable::DeviceAddressIndex))}));
+        QCOMPARE(
+            j.texts(),
+            (QStringList{
+                Row(QStringLiteral("отправлена"), "Команда", QStringLiteral("Сброс аварий")),
+                Row(QStringLiteral("принята"), "Команда", QStringLiteral("Сброс аварий")),
+                Row(QStringLiteral("отправлена"), "Команда",
+                    QStringLiteral("Уст. высший приоритет")),
+                Row(QStringLiteral("отклонена, код 2"), "Команда",
+                    QStringLiteral("Уст. высший приоритет")),
+                Row(QStringLiteral("отправлена"), "Команда", QStringLiteral("Уст. пр. завершена")),
+                Row(QStringLiteral("нет ответа"), "Команда", QStringLiteral("Уст. пр. завершена")),
+                Row(QStringLiteral("записан: 1 → 2"), "Параметры",
+                    table.caption(ParamTable::DeviceAddressIndex))}));
     }
 
     // One file for the command line, never over an existing one; daily files continued when
