@@ -182,8 +182,8 @@ void EventJournal::exchanged(const ExchangeRecord &record)
     if (good) {
         add(at, QStringLiteral("принята"), JournalGroup::Command, signal);
     } else if (record.verdict == Verdict::Exception) {
-        add(at, QStringLiteral("отклонена, код %1").arg(record.exceptionCode()),
-            JournalGroup::Command, signal);
+        const int code = record.reply.size() > 2 ? record.exceptionCode() : -1;
+        add(at, QStringLiteral("отклонена, код %1").arg(code), JournalGroup::Command, signal);
     } else {
         // Sent again on the next ticks until answered; the first sending is the one that waits.
         if (m_command.isEmpty()) {
