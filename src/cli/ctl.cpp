@@ -3,6 +3,8 @@
 #include "config/configfile.h"
 #include "config/portmap.h"
 #include "format/formatting.h"
+#include "journal/eventjournal.h"
+#include "journal/journalfile.h"
 #include "modbus/linksession.h"
 #include "modbus/portlink.h"
 #include "modbus/tracefile.h"
@@ -203,6 +205,7 @@ private:
     int scan();
     QList<int> scanAddresses(int &exit);
     int record();
+    int journal();
 
     const Options &m_o;
     QTextStream &m_out;
@@ -806,6 +809,57 @@ int Command::record()
     return recorder.rows() > 0 ? Done : NoAnswer;
 }
 
+int Command::journal()
+{
+    // Refused before the port is touched; created only once it is open.
+    JournalFile file;
+    if (const QString why = file.refusal(m_o.output); !why.isEmpty()) {
+        m_err << why << '\n';
+        return BadUsage;
+    }
+    if (const int opened = openPort(); opened != Done)
+        return opened;
+    if (!file.startSingle(m_o.output)) {
+        m_err << file.error() << '\n';
+        return BadUsage;
+    }
+    const StopSignals stop;
+    EventJournal journal;
+    bool failed = false;
+    QObject::connect(&journal, &EventJournal::added, [&](const JournalEvent &event) {
+        failed = failed || !file.append(event);
+        if (!m_o.quiet)
+            m_err << event.cells().join(QLatin1Char('\t')).trimmed() << '\n' << Qt::flush;
+    });
+    m_session->cycle().addObserver(&journal);
+    if (!m_o.quiet)
+        m_err << "Журнал событий контроллера по адресу " << m_session->slaveAddress() << " (порт "
+              << portLabel() << ") в файл " << QDir::toNativeSeparators(m_o.output)
+              << "; остановка: Ctrl+C\n"
+              << Qt::flush;
+    const QDeadlineTimer deadline = m_o.durationMs > 0 ? QDeadlineTimer(m_o.durationMs)
+                                                       : QDeadlineTimer(QDeadlineTimer::Forever);
+    // Only the status block is read: the journal watches, it never commands.
+    StatusOnlyPoll policy;
+    const int replies = m_session->poll(
+        policy,
+        [&](const RxBuffer &rx) {
+            if (HoldsStatusBlock(rx) && rx.byte(1) == FnReadInput)
+                journal.observeStatus(DecodeStatusBlock(rx));
+        },
+        [&] { return !failed && !stop.requested() && !deadline.hasExpired(); });
+    m_session->cycle().removeObserver(&journal);
+    file.stop();
+    if (failed) {
+        m_err << file.error() << '\n';
+        return WriteFailed;
+    }
+    if (!m_o.quiet)
+        m_err << "Записано событий: " << file.rows() << " (" << QDir::toNativeSeparators(m_o.output)
+              << ")\n";
+    return replies > 0 ? Done : NoAnswer;
+}
+
 int Command::run()
 {
     const QString &c = m_o.command;
@@ -827,6 +881,13 @@ int Command::run()
             return BadUsage;
         }
         return record();
+    }
+    if (c == QLatin1String("journal")) {
+        if (m_o.output.isEmpty() || m_o.output == QLatin1String("-")) {
+            m_err << "Укажите файл: journal -o ФАЙЛ\n";
+            return BadUsage;
+        }
+        return journal();
     }
     if (c != QLatin1String("status") && c != QLatin1String("backup") &&
         c != QLatin1String("scan")) {

@@ -15,13 +15,13 @@ enum Exit {
     BadUsage = 2,    // bad options, a bad or unreadable file; nothing was sent
     NoAnswer = 3,    // a request got no good reply within its attempts
     PortFailed = 4,  // the port cannot be opened
-    WriteFailed = 5, // record: the file could not be written on (disk full); its rows are kept
+    WriteFailed = 5, // record, journal: the file could not be written (disk full); rows are kept
 };
 
 struct Options {
-    QString command;    // status, backup, restore, compare, scan, record
+    QString command;    // status, backup, restore, compare, scan, record, journal
     QString file;       // restore / compare
-    QString output;     // backup -o (a file, "-", or a folder with --all); record -o
+    QString output;     // backup -o (a file, "-", or a folder with --all); record, journal -o
     QString port;       // --port as typed; empty: the configuration file's port
     QString programDir; // configfile::locate finds the configuration file from here
     QString trace;      // --trace: the frame trace file; empty: none
@@ -29,7 +29,7 @@ struct Options {
     int retries = -1; // repeats after the first try; -1: about one second's worth
     int from = 1;
     int to = 127;
-    qint64 durationMs = 0; // record --duration; 0: until Ctrl+C or a stop signal
+    qint64 durationMs = 0; // record, journal --duration; 0: until Ctrl+C or a stop signal
     bool json = false;
     bool dryRun = false;
     bool changeAddress = false; // restore: the file's device address may differ from --address

@@ -63,7 +63,9 @@ int main(int argc, char *argv[])
         "  scan               найти контроллеры на линии (--from, --to)\n"
         "  record -o ФАЙЛ     записывать состояние в новый файл CSV до Ctrl+C\n"
         "                     (--duration 10m: 10 минут; --append: дописывать\n"
-        "                     в существующий файл с тем же заголовком)\n\n"
+        "                     в существующий файл с тем же заголовком)\n"
+        "  journal -o ФАЙЛ    записывать журнал событий (аварии, флаги, входы,\n"
+        "                     связь) в новый файл CSV до Ctrl+C (--duration)\n\n"
         "Коды выхода: 0 выполнено, 1 есть отличия, 2 неверный вызов или файл,\n"
         "3 контроллер не отвечает, 4 порт не открывается, 5 запись в файл прервана."));
     parser.addHelpOption();
@@ -72,7 +74,7 @@ int main(int argc, char *argv[])
                                      QStringLiteral("Показать версию программы."));
     parser.addPositionalArgument(
         QStringLiteral("команда"),
-        QStringLiteral("status, backup, restore, compare, scan или record."));
+        QStringLiteral("status, backup, restore, compare, scan, record или journal."));
     parser.addPositionalArgument(QStringLiteral("файл"),
                                  QStringLiteral("Файл параметров для restore и compare."),
                                  QStringLiteral("[файл]"));
@@ -91,7 +93,7 @@ int main(int argc, char *argv[])
         QStringLiteral("N"));
     const QCommandLineOption output(
         {QStringLiteral("o"), QStringLiteral("output")},
-        QStringLiteral("Файл (или папка с --all) для backup; файл для record."),
+        QStringLiteral("Файл (или папка с --all) для backup; файл для record и journal."),
         QStringLiteral("файл"));
     const QCommandLineOption all(QStringLiteral("all"),
                                  QStringLiteral("backup: все найденные контроллеры, по файлу на "
@@ -111,7 +113,7 @@ int main(int argc, char *argv[])
                                 QStringLiteral("N"), QStringLiteral("127"));
     const QCommandLineOption duration(
         QStringLiteral("duration"),
-        QStringLiteral("record: сколько записывать (90s, 10m, 2h, 1h30m)."),
+        QStringLiteral("record, journal: сколько записывать (90s, 10m, 2h, 1h30m)."),
         QStringLiteral("время"));
     const QCommandLineOption append(
         QStringLiteral("append"),
@@ -160,7 +162,7 @@ int main(int argc, char *argv[])
     o.progress = ::isatty(STDERR_FILENO) == 1;
 
     if (o.command.isEmpty() || positional.size() > 2) {
-        err << "Укажите одну команду: status, backup, restore, compare, scan или record.\n"
+        err << "Укажите одну команду: status, backup, restore, compare, scan, record или journal.\n"
                "Справка: vortanctl --help\n";
         return vortan::ctl::BadUsage;
     }

@@ -299,6 +299,38 @@ private slots:
         QCOMPARE(ctl({QStringLiteral("restore")}).exit, 2);
     }
 
+    // The journal only reads the status block: the simulator's alarm at power-up is its first
+    // row, and an existing file is refused unchanged.
+    void journalWatchesWithoutCommanding()
+    {
+        Simulator sim({});
+        QVERIFY(sim.waitReady());
+        const QStringList args{QStringLiteral("journal"),
+                               QStringLiteral("--duration"),
+                               QStringLiteral("1"),
+                               QStringLiteral("-o"),
+                               path("journal.csv"),
+                               QStringLiteral("--port"),
+                               sim.device()};
+        const Result watched = ctl(args);
+        QCOMPARE(watched.exit, 0);
+        const QByteArray written = readAll(path("journal.csv"));
+        QVERIFY(written.startsWith(
+            "\xEF\xBB\xBF" +
+            QStringLiteral("Время;Событие;Группа;Сигнал;Первопричина\r\n").toUtf8()));
+        QVERIFY2(
+            written.contains(QStringLiteral(";появилось;Авария;Ошибка обмена CAN;\r\n").toUtf8()),
+            written.constData());
+        const Result refused = ctl(args);
+        QCOMPARE(refused.exit, 2);
+        QVERIFY2(refused.err.contains(QStringLiteral("уже существует")), qPrintable(refused.err));
+        QCOMPARE(readAll(path("journal.csv")), written);
+        const QJsonObject counters = sim.stop();
+        QVERIFY(test::requests(counters, "4") > 0);
+        QCOMPARE(test::requests(counters, "23"), 0);
+        QCOMPARE(test::requests(counters, "6"), 0);
+    }
+
     // Through ser2net, the serial-to-network proxy, in raw TCP and in RFC 2217 mode, a backup
     // equals the one through the device itself. The RFC 2217 side starts at 9600 8N1, so only the
     // program's own commands can have set the 115200 8E1 that ser2net reports back.

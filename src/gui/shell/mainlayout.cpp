@@ -1,5 +1,7 @@
 #include "shell/mainlayout.h"
 
+#include "status/commands.h"
+
 namespace vortan::layout
 {
 
@@ -20,6 +22,9 @@ constexpr Kind Lin = Kind::Line;
 constexpr Align L = Align::Left;
 constexpr Align C = Align::Centre;
 constexpr Align R = Align::Right;
+
+// The command buttons' captions and tags are the core's, so the journal names commands alike.
+constexpr const CommandButton *Cmd = CommandButtons;
 
 constexpr bool Shown = true;
 constexpr bool Hidden = false;
@@ -226,9 +231,9 @@ constexpr Control Layout[] = {
 {Lbl, "Label22",            -1, "Соседняя Секция",                    19680, 2880, 1095,  495, C, 9.75, -1, "",     Shown},
 {Cmb, "cmb_sec_next",       -1, "",                                   19680, 3480,  975,  315, L, 0,    -1, "",     Shown},
 
-{Btn, "cmd_btn",             0, "Сброс аварий",                       12960, 9000, 1455,  735, C, 12,   -1, "&HCBD0", Shown},
-{Btn, "cmd_btn",             1, "Уст. высший приоритет",              14760, 9000, 1695,  735, C, 12,   -1, "&HF1A5", Shown},
-{Btn, "cmd_btn",             2, "Уст. пр. завершена",                 17160, 9120, 1455,  615, C, 12,   -1, "&HAD5E", Hidden},
+{Btn, "cmd_btn",             0, Cmd[0].caption,                       12960, 9000, 1455,  735, C, 12,   -1, Cmd[0].tag, Shown},
+{Btn, "cmd_btn",             1, Cmd[1].caption,                       14760, 9000, 1695,  735, C, 12,   -1, Cmd[1].tag, Shown},
+{Btn, "cmd_btn",             2, Cmd[2].caption,                       17160, 9120, 1455,  615, C, 12,   -1, Cmd[2].tag, Hidden},
 
 {Lbl, "lbl_vfsf",           -1, "-",                                   3840, 7440, 1935,  255, L, 0,    -1, "",     Shown},
 {Lbl, "lbl_cf0",            -1, "-",                                   3840, 7800, 1935,  255, L, 0,    -1, "",     Shown},
