@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev qt6-serialbus-dev
   qt6-charts-dev libqt6opengl6-dev
   qt6-qpa-plugins qt6-translations-l10n
-  libbenchmark-dev libmodbus-dev ser2net
+  libbenchmark-dev libmodbus-dev ser2net mbpoll
   fonts-dejavu-core
   dpkg-dev file desktop-file-utils lintian
 )

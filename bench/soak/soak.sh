@@ -20,33 +20,16 @@ seconds="${2:-30}"
 shift $(( $# < 2 ? $# : 2 ))
 tick_ms=40
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/vortan-soak.XXXXXX")"
-sim_pid=""
-svc_pid=""
-cleanup() {
-  for pid in $svc_pid $sim_pid; do
-    if kill -0 "$pid" 2>/dev/null; then
-      kill -TERM "$pid" 2>/dev/null || true
-      wait "$pid" 2>/dev/null || true
-    fi
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
+# shellcheck source=../support/procs.sh
+. "$(dirname "$0")/../support/procs.sh"
+bench_begin soak
 now_ns() { date +%s%N; }
 
 # A private copy of the program, so its configuration file lands in the scratch folder.
 cp "$bin/vortan-service" "$work/"
 pty="$work/ttyVortan"
 
-"$bin/vortan-sim" --link "$pty" >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-for _ in $(seq 200); do
-  [ -e "$pty" ] && break
-  sleep 0.05
-done
-[ -e "$pty" ] || { echo "soak: simulator did not start" >&2; cat "$work/sim.err" >&2; exit 1; }
+bench_start_sim "$pty" "$work/sim" || { echo "soak: simulator did not start" >&2; exit 1; }
 
 svc_args=(--port "$pty")
 if [ "${SOAK_TRENDS:-0}" = 1 ]; then
@@ -61,6 +44,7 @@ QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="vortan.startup.info=true" \
   "$work/vortan-service" "${svc_args[@]}" "$@" \
   2> >(while IFS= read -r line; do printf '%s %s\n' "$(now_ns)" "$line"; done >"$work/svc.log") &
 svc_pid=$!
+bench_track "$svc_pid"
 
 first_ns=""
 for _ in $(seq 200); do
@@ -94,10 +78,7 @@ hwm_kb="$(awk '/^VmHWM:/ { print $2 }' "/proc/$svc_pid/status")"
 kill -TERM "$svc_pid"
 svc_status=0
 wait "$svc_pid" || svc_status=$?
-svc_pid=""
-kill -TERM "$sim_pid"
-wait "$sim_pid" || true
-sim_pid=""
+bench_stop "$sim_pid"
 
 json="$(grep '"requests"' "$work/sim.out" | tail -n1)"
 count() { printf '%s' "$json" | grep -o "\"$1\":[0-9]*" | head -n1 | cut -d: -f2; }

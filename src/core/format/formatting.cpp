@@ -73,6 +73,36 @@ std::string roundedDigits(double magnitude, int decimals)
     return result;
 }
 
+// Register readings are whole numbers shown in tenths, hundredths or thousandths: their digits
+// come from integer arithmetic (ties to even, as above), which the live display does for dozens of
+// fields on every status reply. Returns false for anything else.
+bool registerDigits(double value, int decimals, double scale, std::string &digits)
+{
+    static constexpr double Steps[] = {1.0, 0.1, 0.01, 0.001, 0.0001, 0.00001, 0.000001};
+    static constexpr qint64 Powers[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+    constexpr double Largest = 1e12;
+    if (!(std::fabs(value) <= Largest) || value != std::trunc(value))
+        return false;
+    const auto step = std::find(std::begin(Steps), std::end(Steps), scale);
+    if (step == std::end(Steps))
+        return false;
+    const int places = int(step - std::begin(Steps));
+    qint64 n = qint64(std::fabs(value));
+    if (decimals >= places) {
+        n *= Powers[decimals - places];
+    } else {
+        const qint64 divisor = Powers[places - decimals];
+        const qint64 rest = n % divisor;
+        n /= divisor;
+        if (2 * rest > divisor || (2 * rest == divisor && n % 2 == 1))
+            ++n;
+    }
+    char buf[24];
+    const auto res = std::to_chars(buf, buf + sizeof buf, n);
+    digits.assign(buf, res.ptr);
+    return true;
+}
+
 bool isParseSkipped(QChar c)
 {
     return c == u' ' || c == u'\t' || c == u'\n';
@@ -207,26 +237,30 @@ QString FormatScaled(double value, int decimals, double scale, const QString &un
     if (!std::isfinite(y))
         return locale.toString(y) + u' ' + unit;
 
-    const std::string digits = roundedDigits(std::fabs(y), decimals);
-    std::string padded = digits;
-    if (padded.size() < std::size_t(decimals) + 1)
-        padded.insert(0, std::size_t(decimals) + 1 - padded.size(), '0');
-    std::string intPart = padded.substr(0, padded.size() - std::size_t(decimals));
-    std::string fracPart = padded.substr(padded.size() - std::size_t(decimals));
-    while (!fracPart.empty() && fracPart.back() == '0')
-        fracPart.pop_back();
-    const auto firstNonZero = intPart.find_first_not_of('0');
-    intPart = firstNonZero == std::string::npos ? "0" : intPart.substr(firstNonZero);
+    std::string digits;
+    if (!registerDigits(value, decimals, scale, digits))
+        digits = roundedDigits(std::fabs(y), decimals);
+    if (digits.size() < std::size_t(decimals) + 1)
+        digits.insert(0, std::size_t(decimals) + 1 - digits.size(), '0');
+    const std::size_t intEnd = digits.size() - std::size_t(decimals);
+    const std::size_t intBegin = std::min(digits.find_first_not_of('0'), intEnd - 1);
+    std::size_t fracEnd = digits.size();
+    while (fracEnd > intEnd && digits[fracEnd - 1] == '0')
+        --fracEnd;
+    const bool zero = intEnd - intBegin == 1 && digits[intBegin] == '0' && fracEnd == intEnd;
 
     QString text;
-    if (y < 0 && (intPart != "0" || !fracPart.empty()))
+    text.reserve(qsizetype(digits.size()) + 3 + unit.size());
+    if (y < 0 && !zero)
         text += u'-';
-    text += QString::fromLatin1(intPart.data(), qsizetype(intPart.size()));
-    if (!fracPart.empty()) {
+    text += QLatin1String(digits.data() + intBegin, qsizetype(intEnd - intBegin));
+    if (fracEnd > intEnd) {
         text += locale.decimalPoint();
-        text += QString::fromLatin1(fracPart.data(), qsizetype(fracPart.size()));
+        text += QLatin1String(digits.data() + intEnd, qsizetype(fracEnd - intEnd));
     }
-    return text + u' ' + unit;
+    text += u' ';
+    text += unit;
+    return text;
 }
 
 double ParseNumber(const QString &text)
