@@ -68,7 +68,10 @@ StatusMonitor::StatusMonitor(QWidget *frmMain, std::unique_ptr<ControllerModel> 
             << "controls missing in frm_main, not shown:" << missing.join(QLatin1Char(' '));
     }
 
-    connect(&m_model, &ControllerModel::statusDecoded, this, &StatusMonitor::ShowStatusSnapshot);
+    connect(&m_model, &ControllerModel::statusDecoded, this, &StatusMonitor::statusDecoded);
+    m_paintTimer.setSingleShot(true);
+    connect(&m_paintTimer, &QTimer::timeout, this,
+            [this] { ShowStatusSnapshot(m_model.snapshot()); });
     connect(&m_model, &ControllerModel::priorityCodeRead, this,
             [this](int code) { ShowText(m_setpr, HexPadded(code, 4)); });
     connect(&m_model, &ControllerModel::controlStateChanged, this, &StatusMonitor::showPriority);
@@ -83,10 +86,33 @@ void StatusMonitor::DecodeReply()
         m_model.DecodeReply(*m_rx);
 }
 
+void StatusMonitor::statusDecoded(const StatusSnapshot &s)
+{
+    // Blocks come every 80 ms; painting each costs far more than polling. The window shows the
+    // latest block at most every m_paintIntervalMs: a change is on screen within that time, and
+    // the last block of a burst is never lost.
+    if (m_paintTimer.isActive())
+        return;
+    const qint64 since = m_sincePaint.isValid() ? m_sincePaint.elapsed() : m_paintIntervalMs;
+    if (since >= m_paintIntervalMs)
+        ShowStatusSnapshot(s);
+    else
+        m_paintTimer.start(int(m_paintIntervalMs - since));
+}
+
 void StatusMonitor::ShowStatusSnapshot(const StatusSnapshot &s)
 {
-    for (size_t i = 0; i < m_fields.size(); ++i)
+    m_paintTimer.stop();
+    m_sincePaint.start();
+    const bool same = m_painted.fields.size() == s.fields.size();
+    for (size_t i = 0; i < m_fields.size(); ++i) {
+        // An unchanged reading keeps its text: no formatting for it.
+        if (same && i < s.fields.size() && m_painted.fields[i].raw == s.fields[i].raw &&
+            m_painted.fields[i].valid == s.fields[i].valid)
+            continue;
         ShowText(m_fields[i], s.fieldText(int(i)));
+    }
+    m_painted = s;
 
     if (m_nodeConflict && m_nodeConflict->isHidden() == s.nodeConflict)
         m_nodeConflict->setVisible(s.nodeConflict);

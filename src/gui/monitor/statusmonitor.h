@@ -7,7 +7,9 @@
 #include "status/registermap.h"
 #include "status/statussnapshot.h"
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 #include <QString>
 
 #include <memory>
@@ -26,6 +28,9 @@ namespace vortan
 class StatusMonitor : public QObject
 {
 public:
+    // The least time between two paintings of the status block, by default.
+    static constexpr int PaintIntervalMs = 200;
+
     StatusMonitor(QWidget *frmMain, ControllerModel &model);
     // A monitor with a model of its own, fed from `rx` by DecodeReply.
     StatusMonitor(QWidget *frmMain, const RxBuffer &rx, RequestQueue &queue);
@@ -38,6 +43,8 @@ public:
     quint16 MeasValidity() const { return m_model.MeasValidity(); }
     // The last full status block shown.
     const StatusSnapshot &lastSnapshot() const { return m_model.snapshot(); }
+    // 0 paints every block as it comes.
+    void setPaintIntervalMs(int ms) { m_paintIntervalMs = qMax(0, ms); }
     // Paints a snapshot into frm_main; only labels whose text or colour changes are touched.
     void ShowStatusSnapshot(const StatusSnapshot &snapshot);
 
@@ -45,6 +52,7 @@ private:
     // `model` is null when the monitor uses `ownModel`.
     StatusMonitor(QWidget *frmMain, std::unique_ptr<ControllerModel> ownModel,
                   ControllerModel *model, const RxBuffer *rx);
+    void statusDecoded(const StatusSnapshot &snapshot);
     void showPriority(const ControlState &state);
     void appendStatusNote(const QString &note);
 
@@ -52,6 +60,10 @@ private:
     ControllerModel &m_model;
     const RxBuffer *m_rx = nullptr;
 
+    int m_paintIntervalMs = PaintIntervalMs;
+    QTimer m_paintTimer;
+    QElapsedTimer m_sincePaint;
+    StatusSnapshot m_painted; // what the labels show now
     std::vector<QLabel *> m_fields; // StatusRegisterMap() order
     QLabel *m_statusLine = nullptr;
     QLabel *m_setpr = nullptr;

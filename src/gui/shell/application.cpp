@@ -68,6 +68,13 @@ Application::Application(const StartupOptions &options, std::unique_ptr<PortLink
     connect(&m_window, &MainWindow::trendsRequested, this, &Application::openTrendWindow);
     connect(&m_window, &MainWindow::monitorRequested, this, &Application::openMonitorWindow);
     m_cycle.addObserver(&m_linkStats);
+    connect(&m_window, &MainWindow::journalRequested, this, &Application::openJournalWindow);
+    connect(&m_controller, &ControllerModel::statusDecoded, &m_journal,
+            &EventJournal::observeStatus);
+    connect(&m_controller, &ControllerModel::paramWritten, &m_journal,
+            qOverload<int, const QString &, const QString &>(&EventJournal::paramWritten));
+    connect(&m_journal, &EventJournal::added, this, &Application::journalAdded);
+    m_cycle.addObserver(&m_journal);
     connect(&m_window, &MainWindow::commandClicked, this, &Application::sendCommand);
     m_window.installEventFilter(this);
 }
@@ -78,6 +85,7 @@ Application::~Application()
     m_window.removeEventFilter(this);
     m_cycle.removeObserver(m_monitorWindow);
     m_cycle.removeObserver(m_trace.get());
+    m_cycle.removeObserver(&m_journal);
 }
 
 QString Application::portFailureText(int port, OpenResult result)
@@ -113,6 +121,11 @@ bool Application::start(bool startTimer)
     if (!m_options.recordPath.isEmpty())
         startRecording(m_options.recordPath);
     startTrace();
+    if (!m_options.journalFolder.isEmpty()) {
+        m_journalFileOn = m_journalFile.startDaily(m_options.journalFolder);
+        if (!m_journalFileOn)
+            qCWarning(lcStartup).noquote() << "journal file:" << m_journalFile.error();
+    }
     if (m_options.openMonitor)
         openMonitorWindow();
     if (startTimer)
@@ -274,6 +287,29 @@ void Application::openMonitorWindow()
     m_monitorWindow->show();
     m_monitorWindow->raise();
     m_monitorWindow->activateWindow();
+}
+
+void Application::openJournalWindow()
+{
+    if (!m_journalWindow)
+        m_journalWindow = new JournalWindow(&m_journalRows, &m_window);
+    m_journalWindow->show();
+    m_journalWindow->raise();
+    m_journalWindow->activateWindow();
+}
+
+void Application::journalAdded(const JournalEvent &event)
+{
+    m_journalRows.append(event);
+    if (!m_journalFileOn)
+        return;
+    if (!m_journalFile.append(event)) {
+        // Said once; the window's rows go on.
+        m_journalFileOn = false;
+        qCWarning(lcStartup).noquote() << "journal file:" << m_journalFile.error();
+        showNote(QStringLiteral(" Журнал событий не записывается в файл: ") +
+                 m_journalFile.error());
+    }
 }
 
 void Application::startTrace()

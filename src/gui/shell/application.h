@@ -5,6 +5,10 @@
 #include "config/portmap.h"
 #include "controller/controllermodel.h"
 #include "diagnostics/monitorwindow.h"
+#include "journal/eventjournal.h"
+#include "journal/journalfile.h"
+#include "journal/journalrows.h"
+#include "journal/journalwindow.h"
 #include "modbus/exchangecycle.h"
 #include "modbus/frames.h"
 #include "modbus/linkstats.h"
@@ -43,6 +47,7 @@ struct StartupOptions {
     bool appendRecord = false; // --append: rows go after an existing recording's
     QString tracePath;  // --trace: the frame trace file; empty: no trace
     bool openMonitor = false; // --monitor: "Монитор обмена" opens with the main window
+    QString journalFolder; // the journal's daily files go here; empty: the journal keeps no file
 };
 
 // The program's world: the main window, the serial line, the request queue and the 40 ms
@@ -75,6 +80,8 @@ public:
     // "Монитор обмена": modeless, built at its first opening and kept (hidden) when closed, so
     // its table keeps the history.
     void openMonitorWindow();
+    // "Журнал событий": modeless, built once and kept (hidden) when closed.
+    void openJournalWindow();
     void sendCommand(int index, const QString &tag);
     // A note kept on the status line for about 2 s behind the link verdict.
     void showNote(const QString &note);
@@ -90,9 +97,13 @@ public:
     PortDialog *portDialog() const { return m_portDialog; }
     ParamWindow *paramWindow() const { return m_paramWindow; }
     MonitorWindow *monitorWindow() const { return m_monitorWindow; }
+    JournalWindow *journalWindow() const { return m_journalWindow; }
+    const JournalRows &journalRows() const { return m_journalRows; }
+    const JournalFile &journalFile() const { return m_journalFile; }
     LinkStats &linkStats() { return m_linkStats; }
     ParamSet &paramSet() { return m_controller.paramSet(); }
     ControllerModel &controller() { return m_controller; }
+    StatusMonitor &statusMonitor() { return m_monitor; }
     TrendWindow *trendWindow() const { return m_trendWindow; }
     const TrendHistory &history() const { return m_history; }
     CsvRecorder &recorder() { return m_recorder; }
@@ -124,6 +135,7 @@ private:
     void statusDecoded(const StatusSnapshot &snapshot);
     void recordingFailed();
     void startTrace();
+    void journalAdded(const JournalEvent &event);
 
     StartupOptions m_options;
     PortMap m_portMap;
@@ -142,12 +154,19 @@ private:
     StatusMonitor m_monitor;
     ExchangeCycle m_cycle;
     LinkStats m_linkStats;
+    // Every change of a lamp, the link, each command and parameter write, in order; the rows
+    // are kept for the window and a day's file.
+    EventJournal m_journal;
+    JournalRows m_journalRows;
+    JournalFile m_journalFile;
+    bool m_journalFileOn = false;
     std::unique_ptr<TraceFile> m_trace;
     QTimer m_timer1;
     QPointer<PortDialog> m_portDialog;
     QPointer<ParamWindow> m_paramWindow;
     QPointer<TrendWindow> m_trendWindow;
     QPointer<MonitorWindow> m_monitorWindow;
+    QPointer<JournalWindow> m_journalWindow;
     QElapsedTimer m_sinceStart;
     QString m_note;
     int m_noteTicks = 0;

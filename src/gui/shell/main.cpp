@@ -2,11 +2,13 @@
 #include "config/portmap.h"
 #include "config/translation.h"
 #include "config/usermessage.h"
+#include "journal/journalfile.h"
 #include "shell/application.h"
 #include "shell/demosimulator.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
 #include <QSocketNotifier>
 
@@ -137,9 +139,11 @@ Arguments parseArguments(int argc, char *argv[])
         QStringLiteral("Вортан. Сервисное обслуживание: ведущий Modbus RTU для контроллера "
                        "Вортан (115200 бод, 8 бит, чётность, 1 стоп-бит).\n"
                        "Номер порта берётся из файла конфигурации %1.\n"
+                       "Журнал событий пишется по файлу на день в папку %2.\n"
                        "Принимаются и стандартные параметры Qt (-platform, -style, -geometry и "
                        "другие).")
-            .arg(vortan::configfile::locate(programDir)));
+            .arg(vortan::configfile::locate(programDir),
+                 QDir::toNativeSeparators(vortan::JournalFile::dailyFolder())));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption(
@@ -196,6 +200,7 @@ Arguments parseArguments(int argc, char *argv[])
     result.options.appendRecord = parser.isSet(appendOption);
     result.options.tracePath = parser.value(traceOption);
     result.options.openMonitor = parser.isSet(monitorOption);
+    result.options.journalFolder = vortan::JournalFile::dailyFolder();
     return result;
 }
 
@@ -256,6 +261,8 @@ int main(int argc, char *argv[])
                                            QStringLiteral("Демонстрация"), error, QMessageBox::Ok);
             return CannotStart;
         }
+        // The simulator's events are not a controller's: the day's journal file stays clean.
+        arguments.options.journalFolder.clear();
     }
     vortan::Application program(arguments.options);
     if (!program.start())

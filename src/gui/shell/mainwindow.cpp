@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
@@ -49,12 +50,16 @@ public:
     using QGroupBox::QGroupBox;
 
 protected:
-    void paintEvent(QPaintEvent *) override
+    void paintEvent(QPaintEvent *event) override
     {
-        QPainter painter(this);
         const QFontMetrics fm(font());
-        qDrawShadeRect(&painter, rect().adjusted(0, fm.height() / 2, 0, 0), palette(), true);
+        const QRect border = rect().adjusted(0, fm.height() / 2, 0, 0);
         const QRect caption(CaptionIndent, 0, fm.horizontalAdvance(title()) + 4, fm.height());
+        const bool touchesBorder = !border.adjusted(2, 2, -2, -2).contains(event->rect());
+        if (!touchesBorder && !event->rect().intersects(caption))
+            return;
+        QPainter painter(this);
+        qDrawShadeRect(&painter, border, palette(), true);
         painter.fillRect(caption, palette().window());
         painter.setPen(palette().color(QPalette::WindowText));
         painter.drawText(caption, Qt::AlignCenter, title());
@@ -92,6 +97,33 @@ void SetBackground(QWidget *widget, const QColor &colour)
     palette.setColor(QPalette::Window, colour);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
+}
+
+// A label that fills its own background is repainted alone when its text changes; one that does
+// not makes its frame and the window paint under it on every reply. Only labels that cover
+// nothing but their parent's plain inside fill it (same colour, same pixels): not one over a frame
+// border or caption, nor one stacked with another control.
+void FillWhereAlone(QWidget *client)
+{
+    for (QLabel *label : client->findChildren<QLabel *>()) {
+        if (label->autoFillBackground())
+            continue;
+        const QWidget *parent = label->parentWidget();
+        const QRect area = label->geometry();
+        QRect inside = parent->rect();
+        if (qobject_cast<const QGroupBox *>(parent)) {
+            // The border runs through the caption's middle; the caption covers its top.
+            const int captionHeight = QFontMetrics(parent->font()).height();
+            inside = inside.adjusted(2, captionHeight + 2, -2, -2);
+        }
+        bool alone = inside.contains(area);
+        for (const QObject *other : parent->children()) {
+            const auto *sibling = qobject_cast<const QWidget *>(other);
+            if (alone && sibling && sibling != label && sibling->geometry().intersects(area))
+                alone = false;
+        }
+        label->setAutoFillBackground(alone);
+    }
 }
 
 QLabel *MakeLabel(const Control &c, QWidget *parent)
@@ -241,6 +273,9 @@ void MainWindow::buildMenu()
     QAction *trends = menuBar()->addAction(QStringLiteral("&Тренды"));
     trends->setObjectName(QStringLiteral("mnu_trends"));
     connect(trends, &QAction::triggered, this, &MainWindow::trendsRequested);
+    QAction *journal = menuBar()->addAction(QStringLiteral("&Журнал событий"));
+    journal->setObjectName(QStringLiteral("mnu_journal"));
+    connect(journal, &QAction::triggered, this, &MainWindow::journalRequested);
 }
 
 void MainWindow::buildControls()
@@ -314,6 +349,8 @@ void MainWindow::buildControls()
         if (!c.visible)
             widget->setHidden(true);
     }
+
+    FillWhereAlone(client);
 
     m_statusLine = label("lbl_sys_mes");
     if (m_statusLine)

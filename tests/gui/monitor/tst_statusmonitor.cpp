@@ -111,6 +111,7 @@ private slots:
         m_rx = RxBuffer();
         m_queue = RequestQueue();
         m_monitor = std::make_unique<StatusMonitor>(m_window.get(), m_rx, m_queue);
+        m_monitor->setPaintIntervalMs(0);
         m_window->statusLine()->setText(QString::fromUtf8(StatusGood));
     }
 
@@ -119,6 +120,22 @@ private slots:
         m_monitor.reset();
         m_window.reset();
         QLocale::setDefault(QLocale::c());
+    }
+
+    // Blocks faster than the window paints: the first is shown at once, and the last of a burst
+    // reaches the screen soon after, never lost behind the ones dropped.
+    void burstEndsOnTheLatestBlock()
+    {
+        m_monitor->setPaintIntervalMs(StatusMonitor::PaintIntervalMs);
+        const QString name = QString::fromLatin1(StatusRegisterMap().first[0].label);
+        Registers regs;
+        for (quint16 value : {quint16(3000), quint16(3100), quint16(3200)}) {
+            regs[0] = value;
+            decode(regs);
+            if (value == 3000)
+                QCOMPARE(text(name), m_monitor->lastSnapshot().fieldText(0));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(text(name), m_monitor->lastSnapshot().fieldText(0), 2000);
     }
 
     // Every label of the map shows the snapshot's text; the unit table its powers and letters.

@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <memory>
@@ -192,16 +193,19 @@ private slots:
         // Value labels show "-" until a reply writes them; indicators have the default background.
         int values = 0;
         int indicators = 0;
+        const QRegularExpression indicator(
+            QStringLiteral("^lbl_(eds|cf|fl|fl1|ext_maxpwr|ext_actpwr|ext_cecsf)_\\d+$"));
         for (const QLabel *label : m_window->findChildren<QLabel *>()) {
             const QString name = label->objectName();
-            if (label->autoFillBackground() && name != "lbl_node_cnflct") {
+            const bool lamp = indicator.match(name).hasMatch();
+            if (lamp) {
                 ++indicators;
                 QVERIFY2(label->palette().color(QPalette::Window) ==
                              QApplication::palette().color(QPalette::Button),
                          qPrintable(name));
             }
             if (!name.startsWith("lbl_") || name == "lbl_setpr" || name == "lbl_sys_mes" ||
-                (label->autoFillBackground() && !name.startsWith("lbl_ext_")))
+                name == "lbl_node_cnflct" || (lamp && !name.startsWith("lbl_ext_")))
                 continue;
             ++values;
             QVERIFY2(label->text() == "-", qPrintable(name));

@@ -64,6 +64,7 @@ struct World {
         if (!sim.waitReady())
             return false;
         app = std::make_unique<Application>(options, link, messages);
+        app->statusMonitor().setPaintIntervalMs(0); // every reply checked on the screen
         return app->start() && messages.shown.isEmpty();
     }
     MainWindow &window() { return app->mainWindow(); }
