@@ -5,6 +5,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace vortan
@@ -60,16 +61,22 @@ void ExchangeCycle::ExchangeTick()
         m_received = 0;
     }
     ++m_ticksSinceSend;
-    for (int drained = 0; drained < MaxBytesDrainedPerTick && m_link.bytesWaiting() > 0;
-         ++drained) {
-        const int b = m_link.readByte();
-        if (b < 0)
+    // In batches: a status reply is 149 bytes, one call each would cost more than the reply.
+    std::array<quint8, 256> batch;
+    for (int drained = 0; drained < MaxBytesDrainedPerTick && m_link.bytesWaiting() > 0;) {
+        const int n = m_link.readBytes(
+            batch.data(), qMin(int(batch.size()), MaxBytesDrainedPerTick - drained));
+        if (n <= 0)
             break;
-        if (m_rx.count < RxBuffer::MaxCount)
-            m_rx.bytes[size_t(m_rx.count++)] = quint8(b);
-        else if (recording && m_received < ExchangeRecord::MaxReplyBytes)
-            m_replyOverflow.append(char(b));
-        ++m_received;
+        for (int i = 0; i < n; ++i) {
+            const quint8 b = batch[size_t(i)];
+            if (m_rx.count < RxBuffer::MaxCount)
+                m_rx.bytes[size_t(m_rx.count++)] = b;
+            else if (recording && m_received < ExchangeRecord::MaxReplyBytes)
+                m_replyOverflow.append(char(b));
+            ++m_received;
+        }
+        drained += n;
     }
 
     int echo = 0;

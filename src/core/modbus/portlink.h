@@ -26,6 +26,7 @@ public:
     bool isOpen() const override { return m_current->isOpen(); }
     int bytesWaiting() override { return m_current->bytesWaiting(); }
     int readByte() override { return m_current->readByte(); }
+    int readBytes(quint8 *dst, int max) override { return m_current->readBytes(dst, max); }
     void write(const QByteArray &frame) override { m_current->write(frame); }
     LinkTiming timing() const override { return m_current->timing(); }
     qint64 nowUs() const override { return m_current->nowUs(); }

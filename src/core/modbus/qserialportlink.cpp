@@ -182,6 +182,15 @@ int QSerialPortLink::readByte()
     return quint8(c);
 }
 
+int QSerialPortLink::readBytes(quint8 *dst, int max)
+{
+    settleLoss();
+    if (!isOpen() || max <= 0)
+        return 0;
+    const qint64 got = m_serial.read(reinterpret_cast<char *>(dst), max);
+    return got > 0 ? int(got) : 0;
+}
+
 void QSerialPortLink::write(const QByteArray &frame)
 {
     settleLoss();

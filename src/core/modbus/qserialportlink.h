@@ -36,6 +36,7 @@ public:
     bool isOpen() const override { return m_serial.isOpen() && !m_lost; }
     int bytesWaiting() override;
     int readByte() override;
+    int readBytes(quint8 *dst, int max) override;
     void write(const QByteArray &frame) override;
     LinkTiming timing() const override { return m_timing; }
     qint64 nowUs() const override { return m_clock.nsecsElapsed() / 1000; }

@@ -30,6 +30,19 @@ public:
     virtual bool isOpen() const = 0;
     virtual int bytesWaiting() = 0;                  // 0 on a closed port
     virtual int readByte() = 0;                      // next waiting byte 0..255; -1 when none
+    // Up to `max` waiting bytes into `dst`; how many. A link that can hand a batch over at once
+    // says so; by default byte after byte while bytesWaiting() holds any.
+    virtual int readBytes(quint8 *dst, int max)
+    {
+        int n = 0;
+        for (; n < max && bytesWaiting() > 0; ++n) {
+            const int b = readByte();
+            if (b < 0)
+                break;
+            dst[n] = quint8(b);
+        }
+        return n;
+    }
     virtual void write(const QByteArray &frame) = 0; // queues and returns at once
     // Stamps taken as bytes move, not at the tick, so a reply time does not depend on when the
     // 40 ms tick happens to drain the line.

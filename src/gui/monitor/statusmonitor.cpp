@@ -86,17 +86,36 @@ void StatusMonitor::DecodeReply()
         m_model.DecodeReply(*m_rx);
 }
 
+namespace
+{
+
+// Lamps, the conflict warning and the unit table's states: what an engineer must see at once.
+bool LampsDiffer(const StatusSnapshot &a, const StatusSnapshot &b)
+{
+    if (a.discreteInputs != b.discreteInputs || a.controlFlags != b.controlFlags ||
+        a.alarms != b.alarms || a.warnings != b.warnings || a.alarms1 != b.alarms1 ||
+        a.warnings1 != b.warnings1 || a.nodeConflict != b.nodeConflict)
+        return true;
+    for (int i = 0; i < StatusUnits; ++i) {
+        const UnitReading &u = a.units[size_t(i)];
+        const UnitReading &v = b.units[size_t(i)];
+        if (u.state != v.state || u.green != v.green)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 void StatusMonitor::statusDecoded(const StatusSnapshot &s)
 {
-    // Blocks come every 80 ms; painting each costs far more than polling. The window shows the
-    // latest block at most every m_paintIntervalMs: a change is on screen within that time, and
-    // the last block of a burst is never lost.
-    if (m_paintTimer.isActive())
-        return;
+    // Blocks come every 80 ms and painting the measurements costs far more than polling: they
+    // are shown at most every m_paintIntervalMs, the latest block of a burst never lost. A lamp
+    // that changes is shown at once, with everything else of its block.
     const qint64 since = m_sincePaint.isValid() ? m_sincePaint.elapsed() : m_paintIntervalMs;
-    if (since >= m_paintIntervalMs)
+    if (since >= m_paintIntervalMs || LampsDiffer(s, m_painted))
         ShowStatusSnapshot(s);
-    else
+    else if (!m_paintTimer.isActive())
         m_paintTimer.start(int(m_paintIntervalMs - since));
 }
 

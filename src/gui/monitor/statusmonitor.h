@@ -29,7 +29,7 @@ class StatusMonitor : public QObject
 {
 public:
     // The least time between two paintings of the status block, by default.
-    static constexpr int PaintIntervalMs = 200;
+    static constexpr int PaintIntervalMs = 500;
 
     StatusMonitor(QWidget *frmMain, ControllerModel &model);
     // A monitor with a model of its own, fed from `rx` by DecodeReply.
