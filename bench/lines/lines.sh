@@ -2,7 +2,8 @@
 # The real programs against the simulator on each line model: the window (vortan-service with a
 # frame trace) for a while, then a parameter backup and a restore with vortanctl. One row per
 # model: exchanges, share of good ones, exchanges per second and collisions on the bus (from the
-# simulator's counters), then the exit code and time of the backup and of the restore.
+# simulator's counters, window and vortanctl together), the exit code and time of the backup and
+# of the restore, and vortanctl's share of good exchanges over both (from their traces).
 #
 #   bench/lines/lines.sh <bin-dir> [seconds=20]
 #   LINES_GATEWAYS=1 bench/lines/lines.sh <bin-dir>   # also raw TCP and RFC 2217 through ser2net
@@ -89,6 +90,12 @@ trace_figures() {
     END { printf "%d %.1f %.2f", n, n ? 100 * good / n : 0, n / s }' "$1"
 }
 
+# ctl_good TRACE...: vortanctl's share of good exchanges in %, over its traces (requests only).
+ctl_good() {
+  cat "$@" 2>/dev/null | awk -F'\t' '!/^#/ && NF >= 4 && $2 != "-" { n++; if ($4 == "good") good++ }
+    END { if (n) printf "%.1f", 100 * good / n; else printf "-" }'
+}
+
 # A parameter set to restore when a line's own backup fails.
 start_sim reference
 ctl reference backup -o "$work/reference.ini" --port "$work/tty-reference" >/dev/null
@@ -100,23 +107,26 @@ row() {
   local name="$1" port="$2" figures backup restore set
   window "$port" "$work/trace-$name.txt"
   figures="$(trace_figures "$work/trace-$name.txt")"
-  backup="$(ctl "$name" backup -o "$work/set-$name.ini" --port "$port")"
+  backup="$(ctl "$name" backup -o "$work/set-$name.ini" --port "$port" \
+    --trace "$work/ctl-backup-$name.txt")"
   set="$work/set-$name.ini"
   [ "${backup%% *}" = 0 ] || set="$work/reference.ini"
-  restore="$(ctl "$name" restore "$set" --port "$port")"
+  restore="$(ctl "$name" restore "$set" --port "$port" --trace "$work/ctl-restore-$name.txt")"
   stop_sim "$name"
-  print_row "$name" "$figures ${collisions:-?} $backup $restore"
+  print_row "$name" "$figures ${collisions:-?} $backup $restore \
+    $(ctl_good "$work/ctl-backup-$name.txt" "$work/ctl-restore-$name.txt")"
 }
 
 printf 'Line models, %d s of the window each (vortan-service --trace), then vortanctl backup and restore\n' "$seconds"
-fmt='%-10s %9s %7s %7s %10s %9s %9s %10s %10s\n'
+fmt='%-16s %9s %7s %7s %10s %9s %9s %10s %10s %9s\n'
 # shellcheck disable=SC2059
-printf "$fmt" model exchanges good% 'exch/s' collisions 'backup' 'backup s' 'restore' 'restore s'
+printf "$fmt" model exchanges good% 'exch/s' collisions 'backup' 'backup s' 'restore' 'restore s' \
+  'ctl good%'
 print_row() {
-  local name="$1" n good rate coll brc bs rrc rs
-  read -r n good rate coll brc bs rrc rs <<<"$2"
+  local name="$1" n good rate coll brc bs rrc rs cg
+  read -r n good rate coll brc bs rrc rs cg <<<"$2"
   # shellcheck disable=SC2059
-  printf "$fmt" "$name" "$n" "$good" "$rate" "$coll" "rc $brc" "$bs" "rc $rrc" "$rs"
+  printf "$fmt" "$name" "$n" "$good" "$rate" "$coll" "rc $brc" "$bs" "rc $rrc" "$rs" "$cg"
 }
 
 for model in ideal usb slow echo gateway; do

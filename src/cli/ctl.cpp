@@ -640,6 +640,15 @@ int Command::restore()
         return Done;
     }
 
+    // One read before the writes: its answer shows whether the line echoes the requests, so a
+    // write's copy need not be waited out a whole tick to tell the echo from the reply.
+    if (m_session->lineEcho() == ExchangeCycle::Echo::Unknown) {
+        EnqueueParamRead(m_session->queue(), table.Address(DeviceAddressIndex), 1);
+        const LinkSession::Outcome probe = m_session->run({}, {});
+        if (!probe.ok)
+            return failed(probe, QStringLiteral("В контроллер ничего не записано."));
+    }
+
     ParamSet set;
     set.load(file);
     const WriteAllResult queued = set.writeAll(m_session->queue());

@@ -190,20 +190,24 @@ void ExchangeCycle::setAsideLate(int at, int length)
 {
     quint8 *bytes = m_rx.bytes.data();
     const QByteArray frame(reinterpret_cast<const char *>(bytes + at), length);
+    lengthenWait(m_link.timing().lastArrivalUs);
+    m_fastReplies = 0;
+    std::memmove(bytes + at, bytes + at + length, size_t(m_rx.count - at - length));
+    m_rx.count -= length;
+    m_received = qMax(0, m_received - length);
+    notifyStray(frame);
+}
+
+void ExchangeCycle::lengthenWait(qint64 arrivedUs)
+{
     // The line answers later than the wait allowed: wait that long (and a margin) from now on, so
     // the next request does not go out while the controller is still answering.
-    const qint64 arrivedUs = m_link.timing().lastArrivalUs;
     if (m_previousSentUs >= 0 && arrivedUs > m_previousSentUs) {
         const qint64 tickUs = TickMs * 1000;
         const qint64 lateUs = arrivedUs - m_previousSentUs + WaitMarginMs * 1000;
         const qint64 wantedUs = (lateUs + tickUs - 1) / tickUs * tickUs;
         m_waitUs = qMin<qint64>(ReplyBoundMs * 1000, qMax(m_waitUs, wantedUs));
     }
-    m_fastReplies = 0;
-    std::memmove(bytes + at, bytes + at + length, size_t(m_rx.count - at - length));
-    m_rx.count -= length;
-    m_received = qMax(0, m_received - length);
-    reportStray(frame);
 }
 
 qint64 ExchangeCycle::sinceRequestUs() const
@@ -260,6 +264,16 @@ void ExchangeCycle::echoTaken()
 }
 
 void ExchangeCycle::reportStray(const QByteArray &frame)
+{
+    // Taken off the line as it came: a late answer to the request before teaches the wait too.
+    if (CrcGood(frame) && CheckReply(frame, m_previousTx) != ReplyMatch::Stray) {
+        lengthenWait(m_link.nowUs());
+        m_fastReplies = 0;
+    }
+    notifyStray(frame);
+}
+
+void ExchangeCycle::notifyStray(const QByteArray &frame)
 {
     // A second copy of a request sent once and answered: the answer taken was the adapter's echo.
     if (!frame.isEmpty() && frame == m_previousTx && !m_previousFailed && m_previousCopies == 1)

@@ -58,7 +58,8 @@ public:
 
     void ExchangeTick();
     // A whole frame that answers nothing, taken off the line between ticks by a driver that
-    // looks at the line more often than the tick: observers see it once, with no request.
+    // looks at the line more often than the tick: observers see it once, with no request. A late
+    // answer to the request before lengthens the wait, as when the tick sets one aside.
     void reportStray(const QByteArray &frame);
     // Sends nothing on a closed port or while the slave address is not a byte (no selection).
     void SendNextRequest();
@@ -86,6 +87,8 @@ private:
     Reading read(int &echo);
     bool echoIsProof() const;
     void setAsideLate(int at, int length);
+    void lengthenWait(qint64 arrivedUs);
+    void notifyStray(const QByteArray &frame);
     qint64 sinceRequestUs() const;
     void shortenWait(qint64 replyTimeUs);
     void report(Verdict verdict, int received, qint64 replyTimeUs);

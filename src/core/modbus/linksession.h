@@ -77,6 +77,8 @@ public:
 
     void setSlaveAddress(int address) { m_address = address; }
     int slaveAddress() const override { return m_address; }
+    // What the line has shown of its echo so far.
+    ExchangeCycle::Echo lineEcho() const { return m_cycle.lineEcho(); }
     // Tries per request; 0 means "for one second".
     void setAttempts(int attempts) { m_attempts = qMax(0, attempts); }
     // A request that has drawn no byte at all after this long is judged unanswered at once

@@ -198,9 +198,21 @@ void QSerialPortLink::write(const QByteArray &frame)
         return;
     m_timing.requestSentUs = -1;
     m_sending = true;
-    m_serial.write(frame);
-    // Hand the bytes to the driver now rather than on the next event loop turn; never waits.
-    m_serial.waitForBytesWritten(0);
+    qsizetype done = 0;
+#ifdef Q_OS_UNIX
+    // Straight to the driver when nothing is queued: a frame fits its buffer, and the port's own
+    // queue would wake the event loop twice a tick for nothing. What it does not take (or an
+    // error) goes through the port, which reports it.
+    if (m_serial.bytesToWrite() == 0) {
+        const ssize_t n = ::write(int(m_serial.handle()), frame.constData(), size_t(frame.size()));
+        done = n > 0 ? qsizetype(n) : 0;
+    }
+#endif
+    if (done < frame.size()) {
+        m_serial.write(frame.constData() + done, frame.size() - done);
+        // Hand the bytes to the driver now rather than on the next event loop turn; never waits.
+        m_serial.waitForBytesWritten(0);
+    }
     stampSent();
     settleLoss();
 }
