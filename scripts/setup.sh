@@ -9,7 +9,7 @@ packages=(
   qt6-charts-dev libqt6opengl6-dev
   qt6-qpa-plugins qt6-translations-l10n
   libbenchmark-dev libmodbus-dev ser2net mbpoll
-  fonts-dejavu-core
+  fonts-dejavu-core poppler-utils
   dpkg-dev file desktop-file-utils lintian
 )
 

@@ -12,8 +12,11 @@
 #include "params/paramset.h"
 #include "params/requesttext.h"
 #include "record/csvrecorder.h"
+#include "report/journalcsv.h"
+#include "report/servicereport.h"
 #include "status/statussnapshot.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -21,6 +24,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -190,6 +194,7 @@ private:
     QString verdictText(const LinkSession::Outcome &outcome) const;
     int failed(const LinkSession::Outcome &outcome, const QString &what);
 
+    bool readStatus(StatusSnapshot &snapshot, int &exit);
     bool readParams(ParamSet &set, int &exit);
     bool readFile(const QString &path, ParamFileSet &file, int &exit);
     QString caption(int index) const;
@@ -206,6 +211,7 @@ private:
     QList<int> scanAddresses(int &exit);
     int record();
     int journal();
+    int report();
 
     const Options &m_o;
     QTextStream &m_out;
@@ -395,19 +401,30 @@ void Command::printDifferences(const QList<int> &indices, const ParamSet &contro
     }
 }
 
-int Command::status()
+bool Command::readStatus(StatusSnapshot &snapshot, int &exit)
 {
     RxBuffer reply;
     m_session->queue().enqueue(StatusPollRequest());
     const LinkSession::Outcome outcome =
         m_session->run([&reply](const RxBuffer &rx) { reply = rx; });
-    if (!outcome.ok)
-        return failed(outcome, QString());
+    if (!outcome.ok) {
+        exit = failed(outcome, QString());
+        return false;
+    }
     if (!HoldsStatusBlock(reply)) {
         m_err << "Неполный ответ: " << reply.count << " байт\n";
-        return NoAnswer;
+        exit = NoAnswer;
+        return false;
     }
-    const StatusSnapshot s = DecodeStatusBlock(reply);
+    snapshot = DecodeStatusBlock(reply);
+    return true;
+}
+
+int Command::status()
+{
+    StatusSnapshot s;
+    if (int exit = Done; !readStatus(s, exit))
+        return exit;
     const RegisterMap map = StatusRegisterMap();
 
     if (m_o.json) {
@@ -869,6 +886,72 @@ int Command::journal()
     return replies > 0 ? Done : NoAnswer;
 }
 
+int Command::report()
+{
+    // The files are judged before the port is opened: a bad one sends nothing.
+    ServiceReport r;
+    int exit = Done;
+    if (!m_o.against.isEmpty()) {
+        ParamFileSet file;
+        if (!readFile(m_o.against, file, exit))
+            return exit;
+        r.against = file;
+        r.againstName = QDir::toNativeSeparators(m_o.against);
+    }
+    if (!m_o.journal.isEmpty()) {
+        QList<QStringList> rows;
+        QString why;
+        if (!ReadJournalCsv(m_o.journal, rows, why)) {
+            m_err << why << '\n';
+            return BadUsage;
+        }
+        r.journal = rows;
+    }
+    const QFileInfo target(m_o.output);
+    const QString cannotWrite = QStringLiteral("Невозможно открыть файл %1 для записи\n")
+                                    .arg(QDir::toNativeSeparators(m_o.output));
+    if (target.isDir() || !target.absoluteDir().exists()) {
+        m_err << cannotWrite;
+        return BadUsage;
+    }
+    if ((exit = openPort()) != Done)
+        return exit;
+
+    // Only reads: the status block and the parameter memory; nothing is written to the controller.
+    LinkStats stats;
+    m_session->cycle().addObserver(&stats);
+    StatusSnapshot status;
+    ParamSet set;
+    const bool read = readStatus(status, exit) && readParams(set, exit);
+    m_session->cycle().removeObserver(&stats);
+    if (!read)
+        return exit;
+
+    r.time = QDateTime::currentDateTime();
+    r.programVersion = m_o.programVersion;
+    r.port = portLabel();
+    r.address = m_session->slaveAddress();
+    r.status = status;
+    r.params = set.texts();
+    r.link = stats.figures(QDateTime::currentMSecsSinceEpoch());
+
+    // Written whole or not at all: a failure leaves an earlier report of that name as it was.
+    const QByteArray html = ReportHtml(r).toUtf8();
+    QSaveFile file(m_o.output);
+    if (!file.open(QIODevice::WriteOnly) || file.write(html) != html.size() || !file.commit()) {
+        m_err << cannotWrite;
+        return WriteFailed;
+    }
+    if (!m_o.quiet) {
+        m_err << "Отчёт о контроллере по адресу " << r.address << " сохранён в "
+              << QDir::toNativeSeparators(m_o.output);
+        if (r.against)
+            m_err << "; отличаются от файла параметров: " << ReportDifferences(r).size();
+        m_err << '\n';
+    }
+    return Done;
+}
+
 int Command::run()
 {
     const QString &c = m_o.command;
@@ -890,6 +973,13 @@ int Command::run()
             return BadUsage;
         }
         return record();
+    }
+    if (c == QLatin1String("report")) {
+        if (m_o.output.isEmpty() || m_o.output == QLatin1String("-")) {
+            m_err << "Укажите файл: report -o ФАЙЛ.html\n";
+            return BadUsage;
+        }
+        return report();
     }
     if (c == QLatin1String("journal")) {
         if (m_o.output.isEmpty() || m_o.output == QLatin1String("-")) {

@@ -19,12 +19,15 @@ enum Exit {
 };
 
 struct Options {
-    QString command;    // status, backup, restore, compare, scan, record, journal
-    QString file;       // restore / compare
-    QString output;     // backup -o (a file, "-", or a folder with --all); record, journal -o
-    QString port;       // --port as typed; empty: the configuration file's port
+    QString command; // status, backup, restore, compare, scan, record, journal, report
+    QString file;    // restore / compare
+    QString output;  // backup -o (a file, "-", or a folder with --all); record, journal, report -o
+    QString against; // report --against: a parameter file shown beside the controller's values
+    QString journal; // report --journal: a journal file whose rows the report lists
+    QString port;    // --port as typed; empty: the configuration file's port
     QString programDir; // configfile::locate finds the configuration file from here
-    QString trace;      // --trace: the frame trace file; empty: none
+    QString programVersion;
+    QString trace; // --trace: the frame trace file; empty: none
     int address = 1;
     int retries = -1; // repeats after the first try; -1: about one second's worth
     int from = 1;

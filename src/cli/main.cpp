@@ -65,7 +65,10 @@ int main(int argc, char *argv[])
         "                     (--duration 10m: 10 минут; --append: дописывать\n"
         "                     в существующий файл с тем же заголовком)\n"
         "  journal -o ФАЙЛ    записывать журнал событий (аварии, флаги, входы,\n"
-        "                     связь) в новый файл CSV до Ctrl+C (--duration)\n\n"
+        "                     связь) в новый файл CSV до Ctrl+C (--duration)\n"
+        "  report -o ФАЙЛ.html сервисный отчёт: состояние, 111 параметров, связь\n"
+        "                     (--against ФАЙЛ: рядом значения из файла параметров;\n"
+        "                     --journal ФАЙЛ.csv: строки журнала событий)\n\n"
         "Коды выхода: 0 выполнено, 1 есть отличия, 2 неверный вызов или файл,\n"
         "3 контроллер не отвечает, 4 порт не открывается, 5 запись в файл прервана."));
     parser.addHelpOption();
@@ -74,7 +77,7 @@ int main(int argc, char *argv[])
                                      QStringLiteral("Показать версию программы."));
     parser.addPositionalArgument(
         QStringLiteral("команда"),
-        QStringLiteral("status, backup, restore, compare, scan, record или journal."));
+        QStringLiteral("status, backup, restore, compare, scan, record, journal или report."));
     parser.addPositionalArgument(QStringLiteral("файл"),
                                  QStringLiteral("Файл параметров для restore и compare."),
                                  QStringLiteral("[файл]"));
@@ -93,7 +96,7 @@ int main(int argc, char *argv[])
         QStringLiteral("N"));
     const QCommandLineOption output(
         {QStringLiteral("o"), QStringLiteral("output")},
-        QStringLiteral("Файл (или папка с --all) для backup; файл для record и journal."),
+        QStringLiteral("Файл (или папка с --all) для backup; файл для record, journal и report."),
         QStringLiteral("файл"));
     const QCommandLineOption all(QStringLiteral("all"),
                                  QStringLiteral("backup: все найденные контроллеры, по файлу на "
@@ -119,6 +122,14 @@ int main(int argc, char *argv[])
         QStringLiteral("append"),
         QStringLiteral("record: дописывать строки в существующий файл с тем же заголовком "
                        "(без него существующий файл не трогается)."));
+    const QCommandLineOption against(
+        QStringLiteral("against"),
+        QStringLiteral("report: файл параметров, значения которого показать рядом и сравнить."),
+        QStringLiteral("файл"));
+    const QCommandLineOption journal(
+        QStringLiteral("journal"),
+        QStringLiteral("report: файл журнала событий (CSV), строки которого включить в отчёт."),
+        QStringLiteral("файл"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("Без сообщений о ходе работы."));
     const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")},
@@ -131,6 +142,8 @@ int main(int argc, char *argv[])
                        from, to, quiet, verbose, trace});
     parser.addOption(duration);
     parser.addOption(append);
+    parser.addOption(against);
+    parser.addOption(journal);
     if (!parser.parse(QCoreApplication::arguments())) {
         err << parser.errorText() << "\nСправка: vortanctl --help\n";
         return vortan::ctl::BadUsage;
@@ -150,6 +163,9 @@ int main(int argc, char *argv[])
     o.file = positional.value(1);
     o.port = parser.value(port);
     o.output = parser.value(output);
+    o.against = parser.value(against);
+    o.journal = parser.value(journal);
+    o.programVersion = QCoreApplication::applicationVersion();
     o.programDir = QCoreApplication::applicationDirPath();
     o.all = parser.isSet(all);
     o.append = parser.isSet(append);
@@ -162,7 +178,8 @@ int main(int argc, char *argv[])
     o.progress = ::isatty(STDERR_FILENO) == 1;
 
     if (o.command.isEmpty() || positional.size() > 2) {
-        err << "Укажите одну команду: status, backup, restore, compare, scan, record или journal.\n"
+        err << "Укажите одну команду: status, backup, restore, compare, scan, record, journal или "
+               "report.\n"
                "Справка: vortanctl --help\n";
         return vortan::ctl::BadUsage;
     }

@@ -331,6 +331,83 @@ private slots:
         QCOMPARE(test::requests(counters, "6"), 0);
     }
 
+    // The service report only reads: every parameter with its caption beside a settings file
+    // that differs in two values, marked and counted; the power-up alarm; the versions; journal
+    // rows escaped with the first-out marked. A controller that does not answer and a file that
+    // is no journal leave no report.
+    void reportOfAVisit()
+    {
+        const QByteArray memory = knownMemory();
+        QVERIFY(writeAll(path("visit.bin"), memory));
+        Simulator sim({QStringLiteral("--memory"), path("visit.bin")});
+        QVERIFY(sim.waitReady());
+        QStringList texts = shownTexts(memory);
+        const QStringList controller = texts;
+        texts[12] = QStringLiteral("999");
+        texts[60] = QStringLiteral("0,5");
+        QVERIFY(controller[12].trimmed() != texts[12] && controller[60].trimmed() != texts[60]);
+        QVERIFY(SaveParamSet(path("against.ini"), texts));
+        const QByteArray header =
+            "\xEF\xBB\xBF" +
+            QStringLiteral("Время;Событие;Группа;Сигнал;Первопричина\r\n").toUtf8();
+        QVERIFY(writeAll(path("visit.csv"),
+                         header + QStringLiteral("2026-12-07 10:15:02,345;появилось;Авария;"
+                                                 "\"<b>&;\"\"\";да\r\n")
+                                      .toUtf8()));
+        const QStringList args{
+            QStringLiteral("report"),    QStringLiteral("-o"),     path("visit.html"),
+            QStringLiteral("--against"), path("against.ini"),      QStringLiteral("--journal"),
+            path("visit.csv"),           QStringLiteral("--port"), sim.device()};
+        const Result r = ctl(args);
+        QVERIFY2(r.exit == 0, qPrintable(r.err));
+        const QString html = QString::fromUtf8(readAll(path("visit.html")));
+
+        static const QRegularExpression row(
+            QStringLiteral("<tr( class=\"diff\")?><td class=\"num\">(\\d+)</td><td>([^<]*)</td>"
+                           "<td class=\"num\">([^<]*)</td><td class=\"num\">([^<]*)</td>"));
+        const ParamTable table;
+        QList<int> marked;
+        int rows = 0;
+        for (auto it = row.globalMatch(html); it.hasNext(); ++rows) {
+            const QRegularExpressionMatch m = it.next();
+            const int i = m.captured(2).toInt();
+            QCOMPARE(i, rows);
+            QCOMPARE(m.captured(3), table.caption(i).toHtmlEscaped());
+            QCOMPARE(m.captured(4), controller[i].trimmed());
+            QCOMPARE(m.captured(5), texts[i].trimmed());
+            if (!m.captured(1).isEmpty())
+                marked << i;
+        }
+        QCOMPARE(rows, ParamTable::Count);
+        QCOMPARE(marked, QList<int>({12, 60}));
+        QVERIFY(html.contains(QStringLiteral("Отличаются: 2")));
+        QVERIFY(
+            html.contains(QStringLiteral("<li class=\"alarm\">Авария: Ошибка обмена CAN</li>")));
+        QVERIFY(html.contains(QStringLiteral("<th>Версия протокола</th><td>2 .07</td>")));
+        QVERIFY(html.contains(QStringLiteral("<th>Версия ПО контроллера</th><td>2 .12</td>")));
+        QVERIFY2(html.contains(QStringLiteral("<tr class=\"first-out\"><td>2026-12-07 "
+                                              "10:15:02,345</td><td>появилось</td><td>Авария</td>"
+                                              "<td>&lt;b&gt;&amp;;&quot;</td>")),
+                 qPrintable(html));
+        QVERIFY(!html.contains(QStringLiteral("<script")) &&
+                !html.contains(QStringLiteral("http")));
+
+        QVERIFY(writeAll(path("other.csv"), "Time;Event\r\n"));
+        QStringList badJournal = args;
+        badJournal[2] = path("bad.html");
+        badJournal[6] = path("other.csv");
+        QCOMPARE(ctl(badJournal).exit, 2);
+        QStringList silent = args;
+        silent[2] = path("silent.html");
+        silent << QStringLiteral("--address") << QStringLiteral("9");
+        QCOMPARE(ctl(silent).exit, 3);
+        QVERIFY(!QFileInfo::exists(path("bad.html")) && !QFileInfo::exists(path("silent.html")));
+        const QJsonObject counters = sim.stop();
+        QCOMPARE(test::requests(counters, "6") + test::requests(counters, "23") +
+                     test::requests(counters, "101"),
+                 0);
+    }
+
     // Through ser2net, the serial-to-network proxy, in raw TCP and in RFC 2217 mode, a backup
     // equals the one through the device itself. The RFC 2217 side starts at 9600 8N1, so only the
     // program's own commands can have set the 115200 8E1 that ser2net reports back.

@@ -4,9 +4,13 @@
 #include "config/usermessage.h"
 #include "modbus/portlink.h"
 #include "modbus/tracefile.h"
+#include "report/reportwriter.h"
+#include "trends/trendplot.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QScreen>
@@ -76,6 +80,12 @@ Application::Application(const StartupOptions &options, std::unique_ptr<PortLink
     connect(&m_journal, &EventJournal::added, this, &Application::journalAdded);
     m_cycle.addObserver(&m_journal);
     connect(&m_window, &MainWindow::commandClicked, this, &Application::sendCommand);
+    connect(&m_window, &MainWindow::reportRequested, this, &Application::saveReport);
+    askReportFile = [this](const QString &suggested) {
+        return QFileDialog::getSaveFileName(
+            &m_window, QStringLiteral("Сохранить отчёт"), suggested,
+            QStringLiteral("Отчёт HTML (*.html);;Отчёт PDF (*.pdf);;Все файлы (*)"));
+    };
     m_window.installEventFilter(this);
 }
 
@@ -296,6 +306,35 @@ void Application::openJournalWindow()
     m_journalWindow->show();
     m_journalWindow->raise();
     m_journalWindow->activateWindow();
+}
+
+void Application::saveReport()
+{
+    const QString name =
+        QStringLiteral("отчёт-адрес%1-%2.html")
+            .arg(m_window.slaveAddress())
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd")));
+    const QString path = askReportFile(QDir::home().filePath(name));
+    if (!path.isEmpty())
+        writeReport(path);
+}
+
+bool Application::writeReport(const QString &path)
+{
+    ServiceReport report = ReportOfWindow(
+        m_controller, m_linkStats.figures(QDateTime::currentMSecsSinceEpoch()), m_journalRows,
+        m_trendWindow && !m_trendWindow->selectedFields().isEmpty() ? m_trendWindow->plot()
+                                                                    : nullptr);
+    report.programVersion = QCoreApplication::applicationVersion();
+    report.port =
+        QStringLiteral("COM%1 (%2)").arg(m_portNumber).arg(m_portMap.device(m_portNumber));
+    report.address = m_window.slaveAddress();
+    QString error;
+    if (WriteReportFile(report, path, error))
+        return true;
+    m_messages.ask(&m_window, QMessageBox::Warning, QStringLiteral("Отчёт"), error,
+                   QMessageBox::Ok);
+    return false;
 }
 
 void Application::journalAdded(const JournalEvent &event)

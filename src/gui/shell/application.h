@@ -28,6 +28,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 namespace vortan
@@ -82,6 +83,14 @@ public:
     void openMonitorWindow();
     // "Журнал событий": modeless, built once and kept (hidden) when closed.
     void openJournalWindow();
+    // "Отчёт...": asks for a file and writes the service report of what the window holds.
+    void saveReport();
+    // The report of what the window holds now, written as HTML or (".pdf") PDF; false after
+    // telling the engineer why.
+    bool writeReport(const QString &path);
+    // Asks for the report's file name (suggested path); empty when cancelled. A save dialog by
+    // default; tests answer it themselves.
+    std::function<QString(const QString &)> askReportFile;
     void sendCommand(int index, const QString &tag);
     // A note kept on the status line for about 2 s behind the link verdict.
     void showNote(const QString &note);

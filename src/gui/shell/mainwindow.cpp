@@ -276,6 +276,9 @@ void MainWindow::buildMenu()
     QAction *journal = menuBar()->addAction(QStringLiteral("&Журнал событий"));
     journal->setObjectName(QStringLiteral("mnu_journal"));
     connect(journal, &QAction::triggered, this, &MainWindow::journalRequested);
+    QAction *report = menuBar()->addAction(QStringLiteral("&Отчёт..."));
+    report->setObjectName(QStringLiteral("mnu_report"));
+    connect(report, &QAction::triggered, this, &MainWindow::reportRequested);
 }
 
 void MainWindow::buildControls()

@@ -51,6 +51,7 @@ signals:
     void monitorRequested();
     void trendsRequested();
     void journalRequested();
+    void reportRequested();
     void commandClicked(int index, const QString &tag);
     // The operator (or a program) changed a check box or list that the control-state poll sends.
     void controlStateEdited(const vortan::ControlState &state);

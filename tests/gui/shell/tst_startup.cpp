@@ -1,6 +1,7 @@
 #include "config/inifile.h"
 #include "config/portdialog.h"
 #include "fakeseriallink.h"
+#include "paramreplies.h"
 #include "modbus/exchangecycle.h"
 #include "params/paramwindow.h"
 #include "scriptedmessages.h"
@@ -12,6 +13,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QtTest>
 
@@ -318,6 +320,41 @@ private slots:
         for (int i = 0; i < 60; ++i)
             w.app->ExchangeTick();
         QCOMPARE(w.status(), NoReply);
+    }
+
+    // "Отчёт..." comes last in the menu and writes what the window holds as a PDF whose text can
+    // be searched: the status captions, the lit alarm, and a parameter set never read said so.
+    void reportMenuWritesSearchablePdf()
+    {
+        World w;
+        QVERIFY(w.app->start(false));
+        QCOMPARE(w.app->mainWindow().menuBar()->actions().last()->objectName(),
+                 QStringLiteral("mnu_report"));
+        w.app->ExchangeTick();
+        QByteArray block(144, '\0');
+        block[63] = 0x40; // alarm word, bit 6
+        w.link.feed(vortan::test::withCrc(QByteArray::fromHex("010490") + block));
+        w.app->ExchangeTick();
+        QVERIFY(w.app->controller().hasSnapshot());
+
+        const QString pdf = w.dir.filePath(QStringLiteral("отчёт.pdf"));
+        w.app->askReportFile = [&pdf](const QString &) { return pdf; };
+        w.find<QAction>("mnu_report")->trigger();
+        QVERIFY(w.messages.shown.isEmpty());
+        QFile file(pdf);
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.read(5) == "%PDF-");
+
+        const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+        if (pdftotext.isEmpty())
+            QSKIP("pdftotext is not installed (apt-get install poppler-utils)");
+        QProcess text;
+        text.start(pdftotext, {QStringLiteral("-enc"), QStringLiteral("UTF-8"), pdf,
+                               QStringLiteral("-")});
+        QVERIFY(text.waitForFinished(30000) && text.exitCode() == 0);
+        const QString words = QString::fromUtf8(text.readAllStandardOutput());
+        for (const char *caption : {"Сервисный отчёт", "U фазы A, В", "Ошибка обмена CAN",
+                                    "Параметры не прочитаны", "Журнал событий"})
+            QVERIFY2(words.contains(QString::fromUtf8(caption)), qPrintable(words));
     }
 
     // The operator's panel goes out with the control-state poll; a priority change from the
