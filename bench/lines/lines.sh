@@ -18,19 +18,9 @@ set -euo pipefail
 bin="$(cd "${1:?usage: lines.sh <bin-dir> [seconds]}" && pwd)"
 seconds="${2:-20}"
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/vortan-lines.XXXXXX")"
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do
-    if kill -0 "$pid" 2>/dev/null; then
-      kill -TERM "$pid" 2>/dev/null || true
-      wait "$pid" 2>/dev/null || true
-    fi
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../support/procs.sh
+. "$(dirname "$0")/../support/procs.sh"
+bench_begin lines
 
 now_ns() { date +%s%N; }
 
@@ -38,28 +28,16 @@ now_ns() { date +%s%N; }
 cp "$bin/vortan-service" "$work/"
 
 # start_sim NAME ARGS...: the simulator with its client end linked at $work/tty-NAME.
-sim_pid=""
 start_sim() {
   local name="$1"
   shift
-  rm -f "$work/tty-$name"
-  "$bin/vortan-sim" --link "$work/tty-$name" "$@" >"$work/sim-$name.out" 2>"$work/sim-$name.err" &
-  sim_pid=$!
-  pids+=("$sim_pid")
-  for _ in $(seq 200); do
-    [ -e "$work/tty-$name" ] && return 0
-    sleep 0.05
-  done
-  echo "lines: simulator did not start ($*)" >&2
-  cat "$work/sim-$name.err" >&2
-  exit 1
+  bench_start_sim "$work/tty-$name" "$work/sim-$name" "$@" || exit 1
 }
 
 # stop_sim NAME: ends the simulator; its collisions go to $collisions.
 collisions=""
 stop_sim() {
-  kill -TERM "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
+  bench_stop "$sim_pid"
   collisions="$(grep '"requests"' "$work/sim-$1.out" | tail -n1 |
     grep -o '"collisions":[0-9]*' | cut -d: -f2 || true)"
 }
@@ -69,7 +47,7 @@ window() {
   QT_QPA_PLATFORM=offscreen "$work/vortan-service" --port "$1" --trace "$2" \
     >/dev/null 2>"$2.err" &
   local pid=$!
-  pids+=("$pid")
+  bench_track "$pid"
   sleep "$seconds"
   kill -TERM "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
@@ -154,7 +132,7 @@ connection: &vortan
 EOF
     ser2net -n -u -c "$work/$name.yaml" -P "$work/$name.pid" >"$work/$name.log" 2>&1 &
     gateway_pid=$!
-    pids+=("$gateway_pid")
+    bench_track "$gateway_pid"
     url="$kind://localhost:$port"
     up=""
     for _ in $(seq 20); do
