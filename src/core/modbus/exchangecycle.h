@@ -43,8 +43,10 @@ public:
     // Slack added to a late reply's delay before it sets the wait, for the line's jitter.
     static constexpr int WaitMarginMs = 10;
     // The request leaves at the end of its tick, so the next tick on time finds it a little less
-    // than a tick old: silence is judged once the wait less this much has passed.
-    static constexpr int TickWorkMs = TickMs / 4;
+    // than a tick old: silence is judged once the wait less this much has passed. No more: a
+    // timer catching up after a late tick comes sooner, and judging silence then would send the
+    // next request while a controller with a long turnaround starts its answer.
+    static constexpr int TickWorkMs = 2;
     // Replies in a row that would have fitted a tick less before the wait is shortened by one.
     static constexpr int FastRepliesPerStep = 4;
 
