@@ -239,6 +239,16 @@ private slots:
         QCOMPARE(w.link.written.mid(0, 4),
                  QList<QByteArray>({StatusPoll, ResetAlarms, ResetAlarms, ResetAlarms}));
         QCOMPARE(w.link.written.at(4).at(1), char(23));
+
+        // Each command is in the window's journal, sent and taken, with no window open.
+        QStringList commands;
+        const vortan::JournalRows &rows = w.app->journalRows();
+        for (int r = 0; r < rows.rowCount(); ++r) {
+            if (rows.index(r, 2).data().toString() == QStringLiteral("Команда"))
+                commands << rows.index(r, 1).data().toString();
+        }
+        QCOMPARE(commands.count(QStringLiteral("отправлена")), 3);
+        QCOMPARE(commands.count(QStringLiteral("принята")), 3);
     }
 
     void fullQueueRefusesCommandWithNote()
