@@ -73,36 +73,6 @@ std::string roundedDigits(double magnitude, int decimals)
     return result;
 }
 
-// Register readings are whole numbers shown in tenths, hundredths or thousandths: their digits
-// come from integer arithmetic (ties to even, as above), which the live display does for dozens of
-// fields on every status reply. Returns false for anything else.
-bool registerDigits(double value, int decimals, double scale, std::string &digits)
-{
-    static constexpr double Steps[] = {1.0, 0.1, 0.01, 0.001, 0.0001, 0.00001, 0.000001};
-    static constexpr qint64 Powers[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
-    constexpr double Largest = 1e12;
-    if (!(std::fabs(value) <= Largest) || value != std::trunc(value))
-        return false;
-    const auto step = std::find(std::begin(Steps), std::end(Steps), scale);
-    if (step == std::end(Steps))
-        return false;
-    const int places = int(step - std::begin(Steps));
-    qint64 n = qint64(std::fabs(value));
-    if (decimals >= places) {
-        n *= Powers[decimals - places];
-    } else {
-        const qint64 divisor = Powers[places - decimals];
-        const qint64 rest = n % divisor;
-        n /= divisor;
-        if (2 * rest > divisor || (2 * rest == divisor && n % 2 == 1))
-            ++n;
-    }
-    char buf[24];
-    const auto res = std::to_chars(buf, buf + sizeof buf, n);
-    digits.assign(buf, res.ptr);
-    return true;
-}
-
 bool isParseSkipped(QChar c)
 {
     return c == u' ' || c == u'\t' || c == u'\n';
@@ -237,9 +207,7 @@ QString FormatScaled(double value, int decimals, double scale, const QString &un
     if (!std::isfinite(y))
         return locale.toString(y) + u' ' + unit;
 
-    std::string digits;
-    if (!registerDigits(value, decimals, scale, digits))
-        digits = roundedDigits(std::fabs(y), decimals);
+    std::string digits = roundedDigits(std::fabs(y), decimals);
     if (digits.size() < std::size_t(decimals) + 1)
         digits.insert(0, std::size_t(decimals) + 1 - digits.size(), '0');
     const std::size_t intEnd = digits.size() - std::size_t(decimals);
