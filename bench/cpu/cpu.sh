@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # CPU the window spends on its live display, against a command-line Modbus poller doing the same
 # polling: vortan-service and mbpoll, each on its own simulator, side by side. Each window of the
-# run reads both processes' CPU time (the first field of /proc/PID/schedstat, in ns) at its start
-# and end; a row gives both CPU shares, their ratio and each line's exchanges per second (the
-# simulators' reply counters), and the last lines the median ratio and the target.
+# run reads both processes' CPU time (the first field of schedstat, in ns, summed over the
+# process's threads) at its start and end; a row gives both CPU shares, their ratio and each
+# line's exchanges per second (the simulators' reply counters), and the last lines the median
+# ratio and the target.
 #
 #   bench/cpu/cpu.sh <bin-dir> [windows=5] [seconds=18]
 #
@@ -51,7 +52,8 @@ replies() {
   done
   tail -n1 "$2" | grep -o '"replies":[0-9]*' | cut -d: -f2
 }
-cpu_ns() { awk '{ print $1 }' "/proc/$1/schedstat"; }
+# Every thread of the process (a program's own schedstat counts its main thread only).
+cpu_ns() { cat "/proc/$1"/task/*/schedstat | awk '{ s += $1 } END { printf "%d\n", s }'; }
 
 # Start-up is left out; then mbpoll must have printed register values read from its simulator.
 sleep 5

@@ -26,6 +26,9 @@ public:
     // A scripted clock in microseconds: while set (>= 0), write() and feed() stamp the timing
     // with it, as the real port does when bytes cross the driver.
     qint64 clockUs = -1;
+    // As the real port: with arrival stamps off, bytes come in unstamped.
+    bool stampArrivals = true;
+    QList<bool> stampedWrites; // stampArrivals as each frame went out
 
     void selectPort(int n) override { m_port = n; }
     int selectedPort() const override { return m_port; }
@@ -61,9 +64,12 @@ public:
         if (!m_open)
             return;
         written.append(frame);
+        stampedWrites.append(stampArrivals);
+        m_timing.lastArrivalUs = -1;
         if (clockUs >= 0)
             m_timing.requestSentUs = clockUs;
     }
+    void setArrivalStamps(bool on) override { stampArrivals = on; }
     LinkTiming timing() const override { return m_timing; }
     qint64 nowUs() const override { return clockUs; }
 
@@ -72,7 +78,7 @@ public:
     {
         for (char c : bytes)
             m_rx.push_back(quint8(c));
-        if (clockUs >= 0 && !bytes.isEmpty())
+        if (clockUs >= 0 && !bytes.isEmpty() && stampArrivals)
             m_timing.lastArrivalUs = clockUs;
     }
     void setOpen(bool open) { m_open = open; }

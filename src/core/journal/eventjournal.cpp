@@ -71,6 +71,17 @@ std::vector<bool> LampBits(const StatusSnapshot &s)
     return on;
 }
 
+std::array<quint32, 7> LampWords(const StatusSnapshot &s)
+{
+    return {s.alarms,
+            s.alarms1,
+            s.warnings,
+            s.warnings1,
+            s.controlFlags,
+            s.discreteInputs,
+            quint32(s.nodeConflict)};
+}
+
 // A write of the command register: the operator's buttons and the priority acknowledgement.
 bool IsCommand(const QByteArray &request)
 {
@@ -108,6 +119,10 @@ void EventJournal::observeStatus(const StatusSnapshot &snapshot)
     const qint64 now = m_clock();
     // A decoded status block is a good reply; its rows come after the link's.
     restoreLink(now);
+    const std::array<quint32, 7> words = LampWords(snapshot);
+    if (!m_lamps.empty() && words == m_words)
+        return;
+    m_words = words;
     const std::vector<bool> on = LampBits(snapshot);
     const std::vector<Lamp> &lamps = Lamps();
     const bool first = m_lamps.empty();

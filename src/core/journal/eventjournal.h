@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QObject>
 
+#include <array>
 #include <functional>
 #include <vector>
 
@@ -65,6 +66,9 @@ private:
     Clock m_clock;
     std::vector<bool> m_lamps; // lamp bits of the last snapshot; empty: none seen since start
     bool m_quietSeen = false;  // the last snapshot had no alarm bit set
+    // The words of the last snapshot the lamps are read from: a block that changes none of them
+    // (nearly all) costs one comparison.
+    std::array<quint32, 7> m_words{};
     bool m_linkLost = false;
     qint64 m_goodAt = -1; // last good reply, or the first exchange seen
     QByteArray m_command; // a command sent and not yet answered

@@ -18,6 +18,21 @@ namespace
 // which never stops reporting bytes cannot hold the tick.
 constexpr int MaxBytesDrainedPerTick = 1 << 16;
 
+// The status line's texts, converted once: one of them is set on every exchange.
+struct StatusTexts {
+    QString noReply = QString::fromUtf8(StatusNoReply);
+    QString badCrc = QString::fromUtf8(StatusBadCrc);
+    QString good = QString::fromUtf8(StatusGood);
+    QString stray = QString::fromUtf8(StatusStray);
+    QString incomplete = QString::fromUtf8(StatusIncomplete);
+};
+
+const StatusTexts &Texts()
+{
+    static const StatusTexts texts;
+    return texts;
+}
+
 } // namespace
 
 const char *const StatusNoReply = "Ошибка обмена: Нет ответа от контроллера Вортан";
@@ -64,8 +79,8 @@ void ExchangeCycle::ExchangeTick()
     // In batches: a status reply is 149 bytes, one call each would cost more than the reply.
     std::array<quint8, 256> batch;
     for (int drained = 0; drained < MaxBytesDrainedPerTick && m_link.bytesWaiting() > 0;) {
-        const int n = m_link.readBytes(
-            batch.data(), qMin(int(batch.size()), MaxBytesDrainedPerTick - drained));
+        const int n = m_link.readBytes(batch.data(),
+                                       qMin(int(batch.size()), MaxBytesDrainedPerTick - drained));
         if (n <= 0)
             break;
         for (int i = 0; i < n; ++i) {
@@ -101,20 +116,20 @@ void ExchangeCycle::ExchangeTick()
     Verdict verdict = Verdict::NoReply;
     if (reading == Reading::Started) {
         verdict = Verdict::Short;
-        m_host.setStatusText(QString::fromUtf8(StatusIncomplete));
+        m_host.setStatusText(Texts().incomplete);
     } else if (m_rx.count < 3) {
         verdict = m_rx.count == 0 ? Verdict::NoReply : Verdict::Short;
-        m_host.setStatusText(QString::fromUtf8(StatusNoReply));
+        m_host.setStatusText(Texts().noReply);
     } else if (!m_rx.crcGood()) {
         verdict = Verdict::BadCrc;
-        m_host.setStatusText(QString::fromUtf8(StatusBadCrc));
+        m_host.setStatusText(Texts().badCrc);
     } else if (const ReplyMatch match = CheckReply(m_rx, m_txFrame); match == ReplyMatch::Stray) {
         // Judged like a bad reply: the request stays in flight and goes out again.
         verdict = Verdict::Stray;
-        m_host.setStatusText(QString::fromUtf8(StatusStray));
+        m_host.setStatusText(Texts().stray);
     } else {
         verdict = match == ReplyMatch::Exception ? Verdict::Exception : Verdict::Good;
-        m_host.setStatusText(QString::fromUtf8(StatusGood));
+        m_host.setStatusText(Texts().good);
         m_queue.AdvanceReadIndex();
         m_host.decodeReply();
     }
@@ -190,7 +205,10 @@ void ExchangeCycle::setAsideLate(int at, int length)
 {
     quint8 *bytes = m_rx.bytes.data();
     const QByteArray frame(reinterpret_cast<const char *>(bytes + at), length);
-    lengthenWait(m_link.timing().lastArrivalUs);
+    // Untimed, it came at the latest now: the wait grows to cover that, and the replies timed
+    // while it is above its shortest bring it back down.
+    const qint64 arrivedUs = m_link.timing().lastArrivalUs;
+    lengthenWait(arrivedUs >= 0 ? arrivedUs : m_link.nowUs());
     m_fastReplies = 0;
     std::memmove(bytes + at, bytes + at + length, size_t(m_rx.count - at - length));
     m_rx.count -= length;
@@ -297,6 +315,17 @@ void ExchangeCycle::notify(const ExchangeRecord &record)
         observer->exchanged(record);
 }
 
+bool ExchangeCycle::timeNextReply()
+{
+    if (++m_untimed >= TimedEvery) {
+        m_untimed = 0;
+        return true;
+    }
+    return m_waitUs > m_shortestWaitUs ||
+           std::any_of(m_observers.begin(), m_observers.end(),
+                       [](const ExchangeObserver *o) { return o->wantsEveryReplyTime(); });
+}
+
 void ExchangeCycle::SendNextRequest()
 {
     if (m_queue.isEmpty()) {
@@ -328,6 +357,7 @@ void ExchangeCycle::SendNextRequest()
     QByteArray frame = BuildTxFrame(m_queue.inFlight(), quint8(address));
     if (frame.isEmpty())
         return;
+    m_link.setArrivalStamps(timeNextReply());
     m_link.write(frame);
     m_txCopies = m_previousFailed && frame == m_previousTx ? m_previousCopies + 1 : 1;
     m_txFrame = std::move(frame);

@@ -58,6 +58,9 @@ class ExchangeObserver
 public:
     virtual ~ExchangeObserver() = default;
     virtual void exchanged(const ExchangeRecord &record) = 0;
+    // True for a view of each exchange (a traffic log, a trace): every reply is then timed, not
+    // only a sample of them.
+    virtual bool wantsEveryReplyTime() const { return false; }
 };
 
 } // namespace vortan

@@ -1,5 +1,6 @@
 #include "modbus/frames.h"
 
+#include <array>
 #include <cstring>
 
 namespace vortan
@@ -45,6 +46,19 @@ private:
     RequestSlot m_slot;
 };
 
+// The reflected polynomial 0xA001 applied to every byte value once, so a status reply's CRC costs
+// a table look-up a byte rather than eight shifts.
+constexpr std::array<quint16, 256> CrcTable = [] {
+    std::array<quint16, 256> table{};
+    for (unsigned b = 0; b < 256; ++b) {
+        unsigned crc = b;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 1u ? (crc >> 1) ^ 0xA001u : crc >> 1;
+        table[b] = quint16(crc);
+    }
+    return table;
+}();
+
 } // namespace
 
 quint16 Crc16Modbus(const quint8 *bytes, int count)
@@ -52,15 +66,8 @@ quint16 Crc16Modbus(const quint8 *bytes, int count)
     quint16 crc = 0xFFFF;
     if (!bytes)
         return crc;
-    for (int i = 0; i < count; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            const bool lsb = crc & 1u;
-            crc >>= 1;
-            if (lsb)
-                crc ^= 0xA001;
-        }
-    }
+    for (int i = 0; i < count; ++i)
+        crc = quint16((crc >> 8) ^ CrcTable[(crc ^ bytes[i]) & 0xFFu]);
     return crc;
 }
 

@@ -30,6 +30,7 @@ public:
     void write(const QByteArray &frame) override { m_current->write(frame); }
     LinkTiming timing() const override { return m_current->timing(); }
     qint64 nowUs() const override { return m_current->nowUs(); }
+    void setArrivalStamps(bool on) override { m_serial.setArrivalStamps(on); }
 
     // The gateway side, for what only a network has: the connection's progress and its errors.
     NetworkLink &network() { return m_network; }

@@ -5,14 +5,14 @@
 #include <QLoggingCategory>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
-#include <cerrno>
 #include <cstring>
 #include <linux/serial.h>
-#include <sys/ioctl.h>
 #endif
 
 namespace vortan
@@ -127,6 +127,7 @@ OpenResult QSerialPortLink::openDevice()
         requestLowLatency(int(m_serial.handle()));
 #endif
         m_adapter = readAdapterInfo(path);
+        applyArrivalStamps();
         qCInfo(lcSerial) << "port" << m_port << "open on" << path;
         emit adapterChanged();
         return OpenResult::Ok;
@@ -160,9 +161,14 @@ int QSerialPortLink::bytesWaiting()
     settleLoss();
     if (!isOpen())
         return 0;
-    if (m_serial.bytesAvailable() == 0) {
-        // One non-blocking look at the device (poll with zero timeout), so a tick sees what
-        // arrived even when no event loop turn has run since the request went out.
+    if (const qint64 buffered = m_serial.bytesAvailable(); buffered > 0)
+        return int(buffered);
+    if (!m_stampArrivals)
+        return driverBytes();
+    if (driverHoldsBytes()) {
+        // A tick sees what arrived even when no event loop turn has run since the request went
+        // out. The port's own zero-timeout wait is taken only when there is something to take:
+        // finding nothing it sets and signals a timeout error, every tick.
         m_serial.waitForReadyRead(0);
         settleLoss();
         if (!isOpen())
@@ -173,13 +179,8 @@ int QSerialPortLink::bytesWaiting()
 
 int QSerialPortLink::readByte()
 {
-    settleLoss();
-    if (!isOpen())
-        return -1;
-    char c = 0;
-    if (!m_serial.getChar(&c))
-        return -1;
-    return quint8(c);
+    quint8 b = 0;
+    return readBytes(&b, 1) == 1 ? b : -1;
 }
 
 int QSerialPortLink::readBytes(quint8 *dst, int max)
@@ -187,8 +188,16 @@ int QSerialPortLink::readBytes(quint8 *dst, int max)
     settleLoss();
     if (!isOpen() || max <= 0)
         return 0;
-    const qint64 got = m_serial.read(reinterpret_cast<char *>(dst), max);
-    return got > 0 ? int(got) : 0;
+    // What the port took in while its notifier was on comes first, then the driver's.
+    const qint64 buffered = m_serial.bytesAvailable();
+    if (buffered > 0 || m_stampArrivals) {
+        const qint64 got = m_serial.read(reinterpret_cast<char *>(dst),
+                                         m_stampArrivals ? max : qMin<qint64>(max, buffered));
+        // Reading through the port switches its notifier back on.
+        applyArrivalStamps();
+        return got > 0 ? int(got) : 0;
+    }
+    return readDriver(dst, max);
 }
 
 void QSerialPortLink::write(const QByteArray &frame)
@@ -197,6 +206,7 @@ void QSerialPortLink::write(const QByteArray &frame)
     if (!isOpen())
         return;
     m_timing.requestSentUs = -1;
+    m_timing.lastArrivalUs = -1; // anything before belongs to the exchange closed already
     m_sending = true;
     qsizetype done = 0;
 #ifdef Q_OS_UNIX
@@ -230,6 +240,89 @@ void QSerialPortLink::stampArrival()
     m_timing.lastArrivalUs = m_clock.nsecsElapsed() / 1000;
 }
 
+void QSerialPortLink::setArrivalStamps(bool on)
+{
+    if (on == m_stampArrivals)
+        return;
+    m_stampArrivals = on;
+    applyArrivalStamps();
+}
+
+void QSerialPortLink::applyArrivalStamps()
+{
+    if (!m_serial.isOpen())
+        return;
+    if (!m_readNotifier) {
+        const auto notifiers =
+            m_serial.findChildren<QSocketNotifier *>(QString(), Qt::FindDirectChildrenOnly);
+        for (QSocketNotifier *n : notifiers) {
+            if (n->type() == QSocketNotifier::Read)
+                m_readNotifier = n;
+        }
+    }
+    // Without it found, the port reads as it always does and every reply is stamped.
+    if (m_readNotifier && m_readNotifier->isEnabled() != m_stampArrivals)
+        m_readNotifier->setEnabled(m_stampArrivals);
+}
+
+int QSerialPortLink::driverBytes()
+{
+#ifdef Q_OS_UNIX
+    pollfd fd{};
+    fd.fd = int(m_serial.handle());
+    fd.events = POLLIN;
+    if (::poll(&fd, 1, 0) <= 0)
+        return 0;
+    // The port's notifier found a hang-up or an error as it read; here the look finds it.
+    if (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        driverFailed();
+        return 0;
+    }
+    int n = 0;
+    if (::ioctl(fd.fd, FIONREAD, &n) != 0) {
+        driverFailed();
+        return 0;
+    }
+    return n;
+#else
+    return 0;
+#endif
+}
+
+int QSerialPortLink::readDriver(quint8 *dst, int max)
+{
+#ifdef Q_OS_UNIX
+    const ssize_t n = ::read(int(m_serial.handle()), dst, size_t(max));
+    if (n > 0)
+        return int(n);
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+        driverFailed();
+#else
+    Q_UNUSED(dst);
+    Q_UNUSED(max);
+#endif
+    return 0;
+}
+
+void QSerialPortLink::driverFailed()
+{
+    if (!m_lost && m_serial.isOpen() && deviceGone())
+        loseDevice();
+}
+
+bool QSerialPortLink::driverHoldsBytes() const
+{
+#ifdef Q_OS_UNIX
+    pollfd fd{};
+    fd.fd = int(m_serial.handle());
+    fd.events = POLLIN;
+    // An error or hang-up is left to the port's own read to find and report.
+    return ::poll(&fd, 1, 0) != 0;
+#else
+    return true;
+#endif
+}
+
 bool QSerialPortLink::deviceGone() const
 {
     if (!m_serial.isOpen())
@@ -240,8 +333,7 @@ bool QSerialPortLink::deviceGone() const
     fd.events = POLLIN | POLLOUT;
     if (::poll(&fd, 1, 0) < 0)
         return true;
-    return (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ||
-           !QFileInfo::exists(m_openedPath);
+    return (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 || !QFileInfo::exists(m_openedPath);
 #else
     return true;
 #endif
@@ -263,10 +355,15 @@ void QSerialPortLink::onError(QSerialPort::SerialPortError error)
     default:
         return;
     }
+    loseDevice();
+}
+
+void QSerialPortLink::loseDevice()
+{
     qCWarning(lcSerial) << "port" << m_port << "lost: device" << m_device << "is gone";
     m_lost = true;
     m_reopenTimer.start();
-    // QSerialPort is still inside its own notification here; close once it has returned.
+    // QSerialPort may still be inside its own notification here; close once it has returned.
     QMetaObject::invokeMethod(this, &QSerialPortLink::settleLoss, Qt::QueuedConnection);
     emit deviceLost(m_device);
 }

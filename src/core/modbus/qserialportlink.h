@@ -5,7 +5,9 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <functional>
@@ -40,6 +42,9 @@ public:
     void write(const QByteArray &frame) override;
     LinkTiming timing() const override { return m_timing; }
     qint64 nowUs() const override { return m_clock.nsecsElapsed() / 1000; }
+    // Off: the port's read notifier is kept quiet (no wake-up per reply) and the tick takes the
+    // bytes straight from the driver; the arrival of a reply is then not stamped.
+    void setArrivalStamps(bool on) override;
 
     // True while the link waits for a vanished device to come back.
     bool isReopening() const { return m_reopenTimer.isActive(); }
@@ -57,6 +62,12 @@ private:
     OpenResult openDevice();
     void onError(QSerialPort::SerialPortError error);
     bool deviceGone() const;
+    bool driverHoldsBytes() const;
+    int driverBytes();
+    int readDriver(quint8 *dst, int max);
+    void driverFailed();
+    void loseDevice();
+    void applyArrivalStamps();
     void settleLoss();
     void tryReopen();
     void stampSent();
@@ -75,6 +86,9 @@ private:
     QElapsedTimer m_clock;
     LinkTiming m_timing;
     bool m_sending = false; // a request's bytes are still on their way to the driver
+    bool m_stampArrivals = true;
+    // The port's own read notifier (found among its children once it is open).
+    QPointer<QSocketNotifier> m_readNotifier;
 };
 
 } // namespace vortan

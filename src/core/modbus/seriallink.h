@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 namespace vortan
 {
@@ -28,8 +29,8 @@ public:
     virtual OpenResult open() = 0; // opening an already open port fails (Unavailable)
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
-    virtual int bytesWaiting() = 0;                  // 0 on a closed port
-    virtual int readByte() = 0;                      // next waiting byte 0..255; -1 when none
+    virtual int bytesWaiting() = 0; // 0 on a closed port
+    virtual int readByte() = 0;     // next waiting byte 0..255; -1 when none
     // Up to `max` waiting bytes into `dst`; how many. A link that can hand a batch over at once
     // says so; by default byte after byte while bytesWaiting() holds any.
     virtual int readBytes(quint8 *dst, int max)
@@ -49,6 +50,9 @@ public:
     virtual LinkTiming timing() const { return {}; }
     // Now on the clock of timing(); -1 where the link cannot tell.
     virtual qint64 nowUs() const { return -1; }
+    // Whether replies are stamped as they arrive (timing().lastArrivalUs). A stamp can cost a
+    // wake-up of the program per reply; a link that stamps for free ignores this. On by default.
+    virtual void setArrivalStamps(bool on) { Q_UNUSED(on); }
 };
 
 } // namespace vortan

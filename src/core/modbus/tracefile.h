@@ -30,6 +30,7 @@ public:
     // Opens the file for appending and writes the column line; false when it cannot be written.
     bool open();
     void exchanged(const ExchangeRecord &record) override;
+    bool wantsEveryReplyTime() const override { return true; }
     // Hands what is buffered to the system.
     void flush();
 

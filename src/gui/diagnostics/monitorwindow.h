@@ -55,6 +55,7 @@ public:
                   int capacity = ExchangeLogModel::DefaultCapacity);
 
     void exchanged(const ExchangeRecord &record) override;
+    bool wantsEveryReplyTime() const override { return true; }
 
     // Puts the exchanges waiting for the next batch into the table.
     void flushRows();

@@ -72,8 +72,13 @@ StatusMonitor::StatusMonitor(QWidget *frmMain, std::unique_ptr<ControllerModel> 
     m_paintTimer.setSingleShot(true);
     connect(&m_paintTimer, &QTimer::timeout, this,
             [this] { ShowStatusSnapshot(m_model.snapshot()); });
-    connect(&m_model, &ControllerModel::priorityCodeRead, this,
-            [this](int code) { ShowText(m_setpr, HexPadded(code, 4)); });
+    connect(&m_model, &ControllerModel::priorityCodeRead, this, [this](int code) {
+        // Read every other exchange and nearly always the same: formatted on a change.
+        if (code == m_shownPriorityCode)
+            return;
+        m_shownPriorityCode = code;
+        ShowText(m_setpr, HexPadded(code, 4));
+    });
     connect(&m_model, &ControllerModel::controlStateChanged, this, &StatusMonitor::showPriority);
     connect(&m_model, &ControllerModel::statusNote, this, &StatusMonitor::appendStatusNote);
 }
@@ -116,13 +121,17 @@ void StatusMonitor::statusDecoded(const StatusSnapshot &s)
     if (since >= m_paintIntervalMs || LampsDiffer(s, m_painted))
         ShowStatusSnapshot(s);
     else if (!m_paintTimer.isActive())
-        m_paintTimer.start(int(m_paintIntervalMs - since));
+        // For the last block of a burst only: while blocks keep coming, the first one due is
+        // painted as it is decoded and stops the timer, which would otherwise wake the program
+        // just for painting.
+        m_paintTimer.start(int(m_paintIntervalMs - since) + LastBlockDelayMs);
 }
 
 void StatusMonitor::ShowStatusSnapshot(const StatusSnapshot &s)
 {
     m_paintTimer.stop();
     m_sincePaint.start();
+    // The first paint has nothing to compare with.
     const bool same = m_painted.fields.size() == s.fields.size();
     for (size_t i = 0; i < m_fields.size(); ++i) {
         // An unchanged reading keeps its text: no formatting for it.
@@ -131,7 +140,7 @@ void StatusMonitor::ShowStatusSnapshot(const StatusSnapshot &s)
             continue;
         ShowText(m_fields[i], s.fieldText(int(i)));
     }
-    m_painted = s;
+    const bool lampsAsPainted = same && !LampsDiffer(s, m_painted);
 
     if (m_nodeConflict && m_nodeConflict->isHidden() == s.nodeConflict)
         m_nodeConflict->setVisible(s.nodeConflict);
@@ -139,12 +148,18 @@ void StatusMonitor::ShowStatusSnapshot(const StatusSnapshot &s)
     quint32 greenRows = 0;
     for (int i = 0; i < StatusUnits; ++i) {
         const UnitReading &u = s.units[size_t(i)];
+        if (u.green)
+            greenRows |= 1u << i;
+        const UnitReading &was = m_painted.units[size_t(i)];
+        if (lampsAsPainted && u.maxPower == was.maxPower && u.activePower == was.activePower)
+            continue;
         ShowText(m_unitMaxPowerLamps.at(i), UnitPowerText(u.maxPower));
         ShowText(m_unitActivePowerLamps.at(i), UnitPowerText(u.activePower));
         ShowText(m_unitStateLamps.at(i), UnitStateLetters(u.state));
-        if (u.green)
-            greenRows |= 1u << i;
     }
+    m_painted = s;
+    if (lampsAsPainted)
+        return;
     ShowBitsGreen(greenRows, m_unitMaxPowerLamps, 0, StatusUnits - 1, 0);
     ShowBitsGreen(greenRows, m_unitActivePowerLamps, 0, StatusUnits - 1, 0);
     ShowBitsGreen(greenRows, m_unitStateLamps, 0, StatusUnits - 1, 0);

@@ -9,8 +9,8 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -30,6 +30,9 @@ class StatusMonitor : public QObject
 public:
     // The least time between two paintings of the status block, by default.
     static constexpr int PaintIntervalMs = 500;
+    // How much later than due the last block of a burst is painted: more than a status block's
+    // period, so a running poll paints before it.
+    static constexpr int LastBlockDelayMs = 100;
 
     StatusMonitor(QWidget *frmMain, ControllerModel &model);
     // A monitor with a model of its own, fed from `rx` by DecodeReply.
@@ -63,10 +66,11 @@ private:
     int m_paintIntervalMs = PaintIntervalMs;
     QTimer m_paintTimer;
     QElapsedTimer m_sincePaint;
-    StatusSnapshot m_painted; // what the labels show now
+    StatusSnapshot m_painted;       // what the labels show now
     std::vector<QLabel *> m_fields; // StatusRegisterMap() order
     QLabel *m_statusLine = nullptr;
     QLabel *m_setpr = nullptr;
+    int m_shownPriorityCode = -1;
     QLabel *m_nodeConflict = nullptr;
     QComboBox *m_priority = nullptr;
     LabelLampRow m_unitMaxPowerLamps;

@@ -305,6 +305,30 @@ private slots:
         QCOMPARE(after.waitMs, waitMs);
     }
 
+    // Timing a reply costs a wake-up per reply: on a line at the shortest wait one exchange in
+    // TimedEvery is timed, both kinds of poll among them; every one while a view of each
+    // exchange watches.
+    void repliesAreTimedOnASample()
+    {
+        struct EveryReply : ExchangeObserver {
+            void exchanged(const ExchangeRecord &) override {}
+            bool wantsEveryReplyTime() const override { return true; }
+        } view;
+        w->line = {false, 5, 14};
+        w->timedTicks(8 * ExchangeCycle::TimedEvery + 1); // the last one judges the 8th
+        QCOMPARE(w->link.stampedWrites.count(true), 8);
+        QCOMPARE(w->link.stampedWrites.indexOf(true), ExchangeCycle::TimedEvery - 1);
+        QCOMPARE(w->stats.figures(0).timedReplies, quint64(8));
+        QCOMPARE(w->stats.figures(0).replyMinUs, qint64(5000));
+        QCOMPARE(w->stats.figures(0).replyMaxUs, qint64(14000));
+
+        w->cycle.addObserver(&view);
+        const qsizetype sent = w->link.written.size();
+        w->timedTicks(10);
+        QCOMPARE(w->link.stampedWrites.mid(sent), QList<bool>(10, true));
+        w->cycle.removeObserver(&view);
+    }
+
     // Once the late line is fast again, the wait comes down a tick at a time to one tick.
     void fastRepliesShortenTheWait()
     {

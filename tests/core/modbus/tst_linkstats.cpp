@@ -47,6 +47,7 @@ struct World : ExchangeObserver {
         cycle.ExchangeTick();
     }
     void exchanged(const ExchangeRecord &r) override { records.append(r); }
+    bool wantsEveryReplyTime() const override { return true; }
     const ExchangeRecord &tick(const QByteArray &reply, qint64 replyUs = 12000)
     {
         const qint64 sent = link.clockUs;

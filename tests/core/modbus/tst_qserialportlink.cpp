@@ -3,7 +3,10 @@
 #include "modbus/rfc2217.h"
 
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QtTest>
+
+#include <algorithm>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -87,6 +90,17 @@ QByteArray drain(QSerialPortLink &link, int n)
     return got;
 }
 
+// Whether the port under the link would wake the program for arriving bytes.
+bool readNotifierOn(QSerialPortLink &link)
+{
+    const auto *port = link.findChild<QSerialPort *>();
+    const auto notifiers =
+        port ? port->findChildren<QSocketNotifier *>() : QList<QSocketNotifier *>();
+    return std::any_of(notifiers.begin(), notifiers.end(), [](const QSocketNotifier *n) {
+        return n->type() == QSocketNotifier::Read && n->isEnabled();
+    });
+}
+
 } // namespace
 
 class TestQSerialPortLink : public QObject
@@ -94,8 +108,16 @@ class TestQSerialPortLink : public QObject
     Q_OBJECT
 
 private slots:
+    // Without arrival stamps the port takes nothing itself: the tick reads the driver.
+    void everyByteValueCrossesBothWaysWhileOpen_data()
+    {
+        QTest::addColumn<bool>("stamps");
+        QTest::newRow("arrivals stamped") << true;
+        QTest::newRow("arrivals not stamped") << false;
+    }
     void everyByteValueCrossesBothWaysWhileOpen()
     {
+        QFETCH(bool, stamps);
         Adapter adapter;
         QVERIFY(adapter.plug());
         QSerialPortLink link([&](int n) { return n == 3 ? adapter.slavePath() : QString(); });
@@ -105,7 +127,9 @@ private slots:
 #if QT_VERSION >= QT_VERSION_CHECK(6, 3, 0)
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
 #endif
+        link.setArrivalStamps(stamps);
         QCOMPARE(link.open(), OpenResult::Ok);
+        QCOMPARE(readNotifierOn(link), stamps);
         QCOMPARE(link.deviceName(), adapter.slavePath());
         QVERIFY(!link.adapter().known());
         QCOMPARE(adapterChanged.count(), 1);
@@ -120,6 +144,8 @@ private slots:
         QVERIFY(adapter.send(bytes));
         QCOMPARE(drain(link, bytes.size()), bytes);
         QCOMPARE(link.readByte(), -1);
+        QCOMPARE(link.timing().lastArrivalUs >= link.timing().requestSentUs, stamps);
+        QCOMPARE(readNotifierOn(link), stamps);
 
         link.close();
         QVERIFY(!link.isOpen());
@@ -206,14 +232,20 @@ private slots:
     }
 
     // The tick alone (no event loop turn) sees the loss; the link then comes back by itself.
+    void reopensWhenTheDeviceComesBack_data()
+    {
+        everyByteValueCrossesBothWaysWhileOpen_data();
+    }
     void reopensWhenTheDeviceComesBack()
     {
+        QFETCH(bool, stamps);
         Adapter adapter;
         QVERIFY(adapter.plug());
         QSerialPortLink link([&](int n) { return n == 5 ? adapter.device() : QString(); });
         QSignalSpy lost(&link, &QSerialPortLink::deviceLost);
         QSignalSpy back(&link, &QSerialPortLink::deviceBack);
         link.selectPort(5);
+        link.setArrivalStamps(stamps);
         QCOMPARE(link.open(), OpenResult::Ok);
 
         adapter.pull();
@@ -226,14 +258,19 @@ private slots:
 
         QVERIFY(adapter.plug());
         QTRY_VERIFY_WITH_TIMEOUT(link.isOpen(), 2500);
+        QCOMPARE(readNotifierOn(link), stamps);
         QCOMPARE(back.count(), 1);
         QVERIFY(!link.isReopening());
         link.write(StatusPollFrame);
         QCOMPARE(adapter.receive(StatusPollFrame.size()), StatusPollFrame);
 
-        // An explicit close ends the reopening.
+        // An explicit close ends the reopening. Without arrival stamps the tick's look notices.
         adapter.pull();
-        QTRY_VERIFY_WITH_TIMEOUT(link.isReopening(), 2000);
+        const auto noticed = [&] {
+            link.bytesWaiting();
+            return link.isReopening();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(noticed(), 2000);
         link.close();
         QVERIFY(adapter.plug());
         QCoreApplication::processEvents();
