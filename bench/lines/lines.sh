@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# The real programs against the simulator on each line model: the window (vortan-service with a
-# frame trace) for a while, then a parameter backup and a restore with vortanctl. One row per
-# model: exchanges, share of good ones, exchanges per second and collisions on the bus (from the
-# simulator's counters, window and vortanctl together), the exit code and time of the backup and
-# of the restore, and vortanctl's share of good exchanges over both (from their traces).
+# The real programs against the simulator on each line model: the window as it runs by default
+# (it times a sample of the replies) for a while, then the window with a frame trace (which times
+# every reply) as long, then a parameter backup and a restore with vortanctl. One row per model:
+# the plain window's replies per second and collisions on the bus (the simulator's counters over
+# that part), the traced window's exchanges, share of good ones and exchanges per second,
+# collisions over everything after the plain window (traced window and vortanctl together), the
+# exit code and time of the backup and of the restore, and vortanctl's share of good exchanges
+# over both (from their traces).
 #
 #   bench/lines/lines.sh <bin-dir> [seconds=20]
 #   LINES_GATEWAYS=1 bench/lines/lines.sh <bin-dir>   # also raw TCP and RFC 2217 through ser2net
@@ -27,25 +30,46 @@ now_ns() { date +%s%N; }
 # A private copy of the window program, so its configuration file lands in the scratch folder.
 cp "$bin/vortan-service" "$work/"
 
-# start_sim NAME ARGS...: the simulator with its client end linked at $work/tty-NAME.
+# start_sim NAME ARGS...: the simulator with its client end linked at $work/tty-NAME; it takes
+# "stats" on a pipe kept open on $sim_fd, so its counters can be read mid-run.
+sim_fd=""
 start_sim() {
   local name="$1"
   shift
-  bench_start_sim "$work/tty-$name" "$work/sim-$name" "$@" || exit 1
+  mkfifo "$work/sim-$name.in"
+  exec {sim_fd}<>"$work/sim-$name.in"
+  bench_sim_stdin="$work/sim-$name.in" bench_start_sim "$work/tty-$name" "$work/sim-$name" "$@" ||
+    exit 1
+}
+
+# sim_counter NAME KEY: the simulator's counter KEY (replies, collisions) so far.
+sim_counter() {
+  local lines
+  lines="$(wc -l <"$work/sim-$1.out")"
+  echo stats >&"$sim_fd"
+  for _ in $(seq 100); do
+    [ "$(wc -l <"$work/sim-$1.out")" -gt "$lines" ] && break
+    sleep 0.02
+  done
+  tail -n1 "$work/sim-$1.out" | grep -o "\"$2\":[0-9]*" | cut -d: -f2
 }
 
 # stop_sim NAME: ends the simulator; its collisions go to $collisions.
 collisions=""
 stop_sim() {
   bench_stop "$sim_pid"
+  exec {sim_fd}>&-
   collisions="$(grep '"requests"' "$work/sim-$1.out" | tail -n1 |
     grep -o '"collisions":[0-9]*' | cut -d: -f2 || true)"
 }
 
-# window PORT TRACE: vortan-service offscreen on PORT for the run's seconds.
+# window PORT [TRACE]: vortan-service offscreen on PORT for the run's seconds, with a frame trace
+# when TRACE is given.
 window() {
-  QT_QPA_PLATFORM=offscreen "$work/vortan-service" --port "$1" --trace "$2" \
-    >/dev/null 2>"$2.err" &
+  local trace=()
+  [ -n "${2:-}" ] && trace=(--trace "$2")
+  QT_QPA_PLATFORM=offscreen "$work/vortan-service" --port "$1" "${trace[@]}" \
+    >/dev/null 2>"$work/window.err" &
   local pid=$!
   bench_track "$pid"
   sleep "$seconds"
@@ -82,7 +106,12 @@ stop_sim reference
 
 # row NAME PORT: the window, the backup and the restore on a line that is up, then the row.
 row() {
-  local name="$1" port="$2" figures backup restore set
+  local name="$1" port="$2" figures backup restore set r0 c0 plain
+  r0="$(sim_counter "$name" replies)"
+  window "$port"
+  c0="$(sim_counter "$name" collisions)"
+  plain="$(awk -v r="$(($(sim_counter "$name" replies) - r0))" -v s="$seconds" \
+    'BEGIN { printf "%.2f", r / s }') $c0"
   window "$port" "$work/trace-$name.txt"
   figures="$(trace_figures "$work/trace-$name.txt")"
   backup="$(ctl "$name" backup -o "$work/set-$name.ini" --port "$port" \
@@ -91,20 +120,23 @@ row() {
   [ "${backup%% *}" = 0 ] || set="$work/reference.ini"
   restore="$(ctl "$name" restore "$set" --port "$port" --trace "$work/ctl-restore-$name.txt")"
   stop_sim "$name"
-  print_row "$name" "$figures ${collisions:-?} $backup $restore \
+  [ -n "$collisions" ] && collisions=$((collisions - c0))
+  print_row "$name" "$plain $figures ${collisions:-?} $backup $restore \
     $(ctl_good "$work/ctl-backup-$name.txt" "$work/ctl-restore-$name.txt")"
 }
 
-printf 'Line models, %d s of the window each (vortan-service --trace), then vortanctl backup and restore\n' "$seconds"
-fmt='%-16s %9s %7s %7s %10s %9s %9s %10s %10s %9s\n'
+printf 'Line models, %d s of the window as it runs, %d s with --trace, then vortanctl backup and restore\n' \
+  "$seconds" "$seconds"
+fmt='%-16s %9s %6s %9s %7s %7s %10s %9s %9s %10s %10s %9s\n'
 # shellcheck disable=SC2059
-printf "$fmt" model exchanges good% 'exch/s' collisions 'backup' 'backup s' 'restore' 'restore s' \
-  'ctl good%'
+printf "$fmt" model 'plain r/s' 'coll' exchanges good% 'exch/s' collisions 'backup' 'backup s' \
+  'restore' 'restore s' 'ctl good%'
 print_row() {
-  local name="$1" n good rate coll brc bs rrc rs cg
-  read -r n good rate coll brc bs rrc rs cg <<<"$2"
+  local name="$1" pr pc n good rate coll brc bs rrc rs cg
+  read -r pr pc n good rate coll brc bs rrc rs cg <<<"$2"
   # shellcheck disable=SC2059
-  printf "$fmt" "$name" "$n" "$good" "$rate" "$coll" "rc $brc" "$bs" "rc $rrc" "$rs" "$cg"
+  printf "$fmt" "$name" "$pr" "$pc" "$n" "$good" "$rate" "$coll" "rc $brc" "$bs" "rc $rrc" "$rs" \
+    "$cg"
 }
 
 for model in ideal usb slow echo gateway; do
