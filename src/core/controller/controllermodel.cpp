@@ -18,7 +18,6 @@ constexpr int PriorityReplyLength = 7;
 // cmb_priority holds the entries "0".."7".
 constexpr int PriorityEntries = 8;
 constexpr int PriorityCodeMarker = 0xA5;
-constexpr int ExceptionFlag = 0x80;
 
 bool SameControlState(const ControlState &a, const ControlState &b)
 {

@@ -209,7 +209,6 @@ void ExchangeCycle::setAsideLate(int at, int length)
     // while it is above its shortest bring it back down.
     const qint64 arrivedUs = m_link.timing().lastArrivalUs;
     lengthenWait(arrivedUs >= 0 ? arrivedUs : m_link.nowUs());
-    m_fastReplies = 0;
     std::memmove(bytes + at, bytes + at + length, size_t(m_rx.count - at - length));
     m_rx.count -= length;
     m_received = qMax(0, m_received - length);
@@ -226,6 +225,7 @@ void ExchangeCycle::lengthenWait(qint64 arrivedUs)
         const qint64 wantedUs = (lateUs + tickUs - 1) / tickUs * tickUs;
         m_waitUs = qMin<qint64>(ReplyBoundMs * 1000, qMax(m_waitUs, wantedUs));
     }
+    m_fastReplies = 0;
 }
 
 qint64 ExchangeCycle::sinceRequestUs() const
@@ -284,10 +284,8 @@ void ExchangeCycle::echoTaken()
 void ExchangeCycle::reportStray(const QByteArray &frame)
 {
     // Taken off the line as it came: a late answer to the request before teaches the wait too.
-    if (CrcGood(frame) && CheckReply(frame, m_previousTx) != ReplyMatch::Stray) {
+    if (CrcGood(frame) && CheckReply(frame, m_previousTx) != ReplyMatch::Stray)
         lengthenWait(m_link.nowUs());
-        m_fastReplies = 0;
-    }
     notifyStray(frame);
 }
 

@@ -15,7 +15,6 @@ constexpr int ParamRunMaxBytes = 80;
 constexpr quint16 PriorityCodeRegister = 4010;
 constexpr quint16 ControlWordRegister = 4002;
 constexpr quint16 ControlRegisterCount = 5;
-constexpr quint8 ExceptionFlag = 0x80;
 
 class SlotWriter
 {

@@ -131,6 +131,8 @@ constexpr quint16 StatusRegisterCount = 72;
 constexpr int StatusReplyLength = 149;
 constexpr quint16 CommandRegister = 4001;
 constexpr quint16 PriorityDoneWord = 0xAD5E;
+// Set in the function code of an exception reply.
+constexpr quint8 ExceptionFlag = 0x80;
 constexpr quint8 FnReadInput = 4;
 constexpr quint8 FnWriteSingle = 6;
 constexpr quint8 FnReadWrite = 23;

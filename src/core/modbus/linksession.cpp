@@ -9,11 +9,6 @@
 namespace vortan
 {
 
-namespace
-{
-constexpr int ExceptionFlag = 0x80;
-} // namespace
-
 LinkSession::LinkSession(SerialLink &link, QObject *parent)
     : QObject(parent), m_link(link), m_cycle(m_queue, m_rx, m_link, *this, m_poll)
 {

@@ -242,6 +242,10 @@ void QSerialPortLink::stampArrival()
 
 void QSerialPortLink::setArrivalStamps(bool on)
 {
+#ifndef Q_OS_UNIX
+    // The tick reads the driver itself only where it knows how; elsewhere every reply is stamped.
+    on = true;
+#endif
     if (on == m_stampArrivals)
         return;
     m_stampArrivals = on;
@@ -268,18 +272,16 @@ void QSerialPortLink::applyArrivalStamps()
 int QSerialPortLink::driverBytes()
 {
 #ifdef Q_OS_UNIX
-    pollfd fd{};
-    fd.fd = int(m_serial.handle());
-    fd.events = POLLIN;
-    if (::poll(&fd, 1, 0) <= 0)
+    const int revents = lookAtDriver(POLLIN);
+    if (revents == 0)
         return 0;
     // The port's notifier found a hang-up or an error as it read; here the look finds it.
-    if (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+    if (revents < 0 || (revents & (POLLHUP | POLLERR | POLLNVAL))) {
         driverFailed();
         return 0;
     }
     int n = 0;
-    if (::ioctl(fd.fd, FIONREAD, &n) != 0) {
+    if (::ioctl(int(m_serial.handle()), FIONREAD, &n) != 0) {
         driverFailed();
         return 0;
     }
@@ -310,14 +312,24 @@ void QSerialPortLink::driverFailed()
         loseDevice();
 }
 
-bool QSerialPortLink::driverHoldsBytes() const
+int QSerialPortLink::lookAtDriver(short events) const
 {
 #ifdef Q_OS_UNIX
     pollfd fd{};
     fd.fd = int(m_serial.handle());
-    fd.events = POLLIN;
+    fd.events = events;
+    return ::poll(&fd, 1, 0) < 0 ? -1 : fd.revents;
+#else
+    Q_UNUSED(events);
+    return -1;
+#endif
+}
+
+bool QSerialPortLink::driverHoldsBytes() const
+{
+#ifdef Q_OS_UNIX
     // An error or hang-up is left to the port's own read to find and report.
-    return ::poll(&fd, 1, 0) != 0;
+    return lookAtDriver(POLLIN) != 0;
 #else
     return true;
 #endif
@@ -328,12 +340,9 @@ bool QSerialPortLink::deviceGone() const
     if (!m_serial.isOpen())
         return true;
 #ifdef Q_OS_UNIX
-    pollfd fd{};
-    fd.fd = int(m_serial.handle());
-    fd.events = POLLIN | POLLOUT;
-    if (::poll(&fd, 1, 0) < 0)
-        return true;
-    return (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 || !QFileInfo::exists(m_openedPath);
+    const int revents = lookAtDriver(POLLIN | POLLOUT);
+    return revents < 0 || (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ||
+           !QFileInfo::exists(m_openedPath);
 #else
     return true;
 #endif

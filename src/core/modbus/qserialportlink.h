@@ -62,6 +62,8 @@ private:
     OpenResult openDevice();
     void onError(QSerialPort::SerialPortError error);
     bool deviceGone() const;
+    // One zero-time poll of the device: its revents, -1 when the poll failed.
+    int lookAtDriver(short events) const;
     bool driverHoldsBytes() const;
     int driverBytes();
     int readDriver(quint8 *dst, int max);
