@@ -19,13 +19,6 @@ constexpr int PriorityReplyLength = 7;
 constexpr int PriorityEntries = 8;
 constexpr int PriorityCodeMarker = 0xA5;
 
-bool SameControlState(const ControlState &a, const ControlState &b)
-{
-    return a.controlWord == b.controlWord && a.section == b.section &&
-           a.nextSection == b.nextSection && a.priority == b.priority && a.bdn == b.bdn &&
-           a.flr == b.flr && a.iflr == b.iflr;
-}
-
 QString IncompleteNote(const RxBuffer &rx)
 {
     return QStringLiteral(" Неполный ответ: %1 байт").arg(rx.count);
@@ -40,7 +33,7 @@ ControllerModel::ControllerModel(RequestQueue &queue, QObject *parent)
 
 void ControllerModel::setControlState(const ControlState &state)
 {
-    if (SameControlState(state, m_control))
+    if (state == m_control)
         return;
     m_control = state;
     emit controlStateChanged(m_control);

@@ -75,6 +75,17 @@ struct ControlState {
     quint16 iflr = 0;        // register 4006: sum of checked chk_iflr tags
 };
 
+inline bool operator==(const ControlState &a, const ControlState &b)
+{
+    return a.controlWord == b.controlWord && a.section == b.section &&
+           a.nextSection == b.nextSection && a.priority == b.priority && a.bdn == b.bdn &&
+           a.flr == b.flr && a.iflr == b.iflr;
+}
+inline bool operator!=(const ControlState &a, const ControlState &b)
+{
+    return !(a == b);
+}
+
 // How a frame with a good CRC relates to the request in flight.
 enum class ReplyMatch {
     Reply,     // the answer to it
